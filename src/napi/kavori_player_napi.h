@@ -1,0 +1,114 @@
+// The JS player class: one native instance per id, kept for the life of the process.
+//
+// Threads: JS threads call the handlers and the surface callbacks; the registry, the saved id
+// and the surface flags are guarded by one mutex (registry_mutex()), never held across a call
+// into JS or the engine.
+#ifndef KAVORI_NAPI_KAVORI_PLAYER_NAPI_H
+#define KAVORI_NAPI_KAVORI_PLAYER_NAPI_H
+
+#include <ace/xcomponent/native_interface_xcomponent.h>
+#include <napi/native_api.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+class KavoriCloudPlayerNapiProxy;
+
+class KavoriCloudPlayerNapi {
+public:
+    explicit KavoriCloudPlayerNapi(std::string &id);
+    KavoriCloudPlayerNapi(const KavoriCloudPlayerNapi &) = delete;
+    KavoriCloudPlayerNapi &operator=(const KavoriCloudPlayerNapi &) = delete;
+
+    static KavoriCloudPlayerNapi *getInstance(std::string &id);  // never null
+    static std::string getXComponentId(napi_env env, napi_callback_info info);
+    static napi_value JsConstructor(napi_env env, napi_callback_info info);
+    // Defines the export method table on exports; gives exports, or null on failure.
+    napi_value Export(napi_env env, napi_value exports);
+
+    // Surface binding.
+    static OH_NativeXComponent_Callback *getNXComponentCallback();
+    void setNativeXComponent(OH_NativeXComponent *component);
+    void onSurfaceCreated(OH_NativeXComponent *component, void *window);
+    void onSurfaceChanged(OH_NativeXComponent *component, void *window);
+    void onSurfaceDestroyed(OH_NativeXComponent *component, void *window);
+    void dispatchTouchEvent(OH_NativeXComponent *component, void *window);
+    void setXComponentAndNativeWindow(std::string &id, OH_NativeXComponent *component,
+                                      void *window);
+    OH_NativeXComponent *getXComponent(std::string &id);
+    void *getNativeWindow(std::string &id);
+    // Forgets the surface handles of the id (its surface is gone).
+    void dropXComponentAndNativeWindow(std::string &id);
+
+    KavoriCloudPlayerNapiProxy *proxy() const { return proxy_; }
+
+    // Engine set-up methods.
+    static napi_value native_init(napi_env env, napi_callback_info info);
+    static napi_value native_init_audio(napi_env env, napi_callback_info info);
+    static napi_value native_setup(napi_env env, napi_callback_info info);
+    static napi_value native_setup_audio(napi_env env, napi_callback_info info);
+
+    // Control methods.
+    static napi_value setDataSource(napi_env env, napi_callback_info info);
+    static napi_value setDataSourceFd(napi_env env, napi_callback_info info);
+    static napi_value setDecryptTokenForHLS(napi_env env, napi_callback_info info);
+    static napi_value setOption(napi_env env, napi_callback_info info);
+    static napi_value setOptionLong(napi_env env, napi_callback_info info);
+    static napi_value prepareAsync(napi_env env, napi_callback_info info);
+    static napi_value start(napi_env env, napi_callback_info info);
+    static napi_value stop(napi_env env, napi_callback_info info);
+    static napi_value pause(napi_env env, napi_callback_info info);
+    static napi_value reset(napi_env env, napi_callback_info info);
+    static napi_value release(napi_env env, napi_callback_info info);
+    static napi_value seekTo(napi_env env, napi_callback_info info);
+    static napi_value isPlaying(napi_env env, napi_callback_info info);
+    static napi_value getDuration(napi_env env, napi_callback_info info);
+    static napi_value getCurrentPosition(napi_env env, napi_callback_info info);
+    static napi_value setPropertyFloat(napi_env env, napi_callback_info info);
+    static napi_value getPropertyFloat(napi_env env, napi_callback_info info);
+    static napi_value setPropertyLong(napi_env env, napi_callback_info info);
+    static napi_value getPropertyLong(napi_env env, napi_callback_info info);
+    static napi_value getAudioSessionId(napi_env env, napi_callback_info info);
+    static napi_value setVolume(napi_env env, napi_callback_info info);
+    static napi_value setLoopCount(napi_env env, napi_callback_info info);
+    static napi_value getLoopCount(napi_env env, napi_callback_info info);
+    static napi_value getVideoCodecInfo(napi_env env, napi_callback_info info);
+    static napi_value getAudioCodecInfo(napi_env env, napi_callback_info info);
+    static napi_value setStreamSelected(napi_env env, napi_callback_info info);
+    static napi_value addExtSubtitleUrl(napi_env env, napi_callback_info info);
+    static napi_value getMediaMeta(napi_env env, napi_callback_info info);
+    static napi_value nativeOpenlog(napi_env env, napi_callback_info info);
+    static napi_value setMessageListener(napi_env env, napi_callback_info info);
+
+    // Recording methods.
+    static napi_value startRecord(napi_env env, napi_callback_info info);
+    static napi_value stopRecord(napi_env env, napi_callback_info info);
+    static napi_value isRecord(napi_env env, napi_callback_info info);
+
+    static bool gIsVideo;  // last isVideo given to the constructor; guarded by registry_mutex()
+
+private:
+    static OH_NativeXComponent_Callback callback_;
+    static std::unordered_map<std::string, KavoriCloudPlayerNapi *> kavoriPlayerNapi_;
+
+    KavoriCloudPlayerNapiProxy *proxy_;
+    // Guarded by registry_mutex().
+    std::unordered_map<std::string, OH_NativeXComponent *> xComponents_;
+    std::unordered_map<std::string, void *> nativeWindows_;
+    OH_NativeXComponent *nativeXComponent_ = nullptr;
+    std::string id_;
+    uint64_t width_ = 0;
+    uint64_t height_ = 0;
+    OH_NativeXComponent_TouchEvent touchEvent_{};
+};
+
+// The lock of the instance registry and of everything getInstance and the id rule touch.
+std::mutex &registry_mutex();
+
+void setXComponentId(std::string &id);
+extern std::string xcomponentId_;  // guarded by registry_mutex()
+extern bool destroyResource;      // guarded by registry_mutex()
+
+#endif

@@ -1,0 +1,30 @@
+// Conversions between JS values and the plain values handed to the engine adapters.
+#ifndef KAVORI_NAPI_NAPI_UTIL_H
+#define KAVORI_NAPI_NAPI_UTIL_H
+
+#include <napi/native_api.h>
+
+#include <string>
+
+class NapiUtil {
+public:
+    // Reads a JS string through a zeroed buffer of bufferSize (1..2048) bytes; anything that is
+    // not a string reads as the empty text. Outside that size the output is left unchanged.
+    static void JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
+                                std::string &result);
+    static napi_value SetNapiCallInt32(const napi_env &env, int value);
+    static napi_value SetNapiCallBool(napi_env env, bool value);
+
+    // Pure; safe on any thread. Int and Long saturate; Float gives 0 without a leading number.
+    static int StringToInt(std::string value);
+    static long StringToLong(std::string value);
+    static float StringToFloat(std::string value);
+    static bool StringToBool(std::string value);
+};
+
+// Throws the last Node-API error as a JS error unless an exception is already pending.
+void ThrowLastNapiError(napi_env env);
+
+constexpr int kJsTextBufferSize = 2048;
+
+#endif

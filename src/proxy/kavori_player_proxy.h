@@ -1,0 +1,85 @@
+// The engine-side half of a player instance: one proxy per id, holding no engine reference.
+// Every operation finds its engine player in the process-wide registry by id.
+//
+// Threads: JS threads (methods, surface callbacks) and the stop-recording worker call the
+// operations; the registry behind them is locked. Engine message threads only run message_loop.
+#ifndef KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
+#define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
+
+#include <string>
+
+#include "kvmp.h"
+#include "util/hashmap.h"
+
+// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
+// poster's to free with free()).
+using MessageLoopCallback = void (*)(void *, int, int, int, char *);
+
+class KavoriCloudPlayerNapiProxy {
+public:
+    explicit KavoriCloudPlayerNapiProxy(std::string &id);
+
+    // Registry of engine players by id.
+    KavoriCloudMediaPlayer *get_media_player(std::string id);  // with a new reference, or null
+    KavoriCloudMediaPlayer *set_media_player(std::string id, KavoriCloudMediaPlayer *mp);
+    void delete_media_player(std::string id);
+    void message_loop_callback(MessageLoopCallback callback);
+
+    // Creating and set-up operations.
+    void KavoriCloudMediaPlayer_native_init(void *xcomponent, void *window);
+    void KavoriCloudMediaPlayer_native_init_audio(void *xcomponent);
+    void KavoriCloudMediaPlayer_native_setup();
+    void KavoriCloudMediaPlayer_native_setup_audio();
+    void KavoriCloudMediaPlayer_release();
+    void KavoriCloudMediaPlayer_reset();
+    // Ends the id's player as release does; used when its surface is destroyed.
+    void end_media_player();
+
+    void KavoriCloudMediaPlayer_native_openlog();
+
+    // Control adapters.
+    void KavoriCloudMediaPlayer_setDataSource(char *url);
+    void KavoriCloudMediaPlayer_setDataSourceFd(int fd);
+    void KavoriCloudMediaPlayer_setDecryptTokenForHLS(char *token);
+    void KavoriCloudMediaPlayer_setOption(int category, char *name, char *value);
+    void KavoriCloudMediaPlayer_setOptionLong(int category, char *name, long value);
+    void KavoriCloudMediaPlayer_prepareAsync();
+    void KavoriCloudMediaPlayer_start();
+    void KavoriCloudMediaPlayer_pause();
+    void KavoriCloudMediaPlayer_stop();
+    void KavoriCloudMediaPlayer_seekTo(long msec);
+    bool KavoriCloudMediaPlayer_isPlaying();
+    int KavoriCloudMediaPlayer_getCurrentPosition();
+    int KavoriCloudMediaPlayer_getDuration();
+    void KavoriCloudMediaPlayer_setVolume(float left, float right);
+    void KavoriCloudMediaPlayer_setPropertyFloat(int property, float value);
+    float KavoriCloudMediaPlayer_getPropertyFloat(int property, float fallback);
+    void KavoriCloudMediaPlayer_setPropertyLong(int property, long value);
+    long KavoriCloudMediaPlayer_getPropertyLong(int property, long fallback);
+    int KavoriCloudMediaPlayer_getAudioSessionId();
+    void KavoriCloudMediaPlayer_setLoopCount(int count);
+    int KavoriCloudMediaPlayer_getLoopCount();
+    char *KavoriCloudMediaPlayer_getVideoCodecInfo();
+    char *KavoriCloudMediaPlayer_getAudioCodecInfo();
+    void KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select);
+    int KavoriCloudMediaPlayer_startRecord(int value);
+    int KavoriCloudMediaPlayer_stopRecord();
+    int KavoriCloudMediaPlayer_isRecord();
+    void KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url);
+
+    // Flattened stream metadata; never null; the caller deletes it with hashmap_delete.
+    HashMap *KavoriCloudMediaPlayer_getMediaMeta();
+
+private:
+    std::string id_;
+    bool globalInited_ = false;  // JS thread only
+};
+
+// Thread entry handed to kvmp_create; runs on the player's message thread.
+int message_loop(void *arg);
+// Drains the player's messages until the engine reports the end.
+void message_loop_n(void *mp);
+// The process-wide poster slot read by every message loop.
+MessageLoopCallback load_message_loop_callback();
+
+#endif
