@@ -17,15 +17,6 @@ napi_value Neutral(napi_env env, napi_callback_info info, size_t argc) {
 // --- event bridge
 napi_value KavoriCloudPlayerNapi::setMessageListener(napi_env env, napi_callback_info info) { return Neutral(env, info, 2); }
 
-// --- media metadata
-napi_value KavoriCloudPlayerNapi::getMediaMeta(napi_env env, napi_callback_info info) {
-    return RunMethod([&]() -> napi_value {
-        MethodFrame frame(env, info, 1, nullptr);
-        frame.instance();
-        return JsString(env, "");
-    });
-}
-
 // --- recording
 napi_value KavoriCloudPlayerNapi::startRecord(napi_env env, napi_callback_info info) {
     return RunMethod([&]() -> napi_value {

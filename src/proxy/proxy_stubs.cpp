@@ -49,9 +49,6 @@ int KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_startRecord(int) { return
 int KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_stopRecord() { return 0; }
 int KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_isRecord() { return 0; }
 
-// --- media metadata
-HashMap *KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_getMediaMeta() { return hashmap_create(); }
-
 // --- message loop
 int message_loop(void *) { return 0; }
 void message_loop_n(void *) {}
