@@ -6,6 +6,7 @@
 #ifndef KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 #define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 
+#include <atomic>
 #include <string>
 
 #include "kvmp.h"
@@ -71,8 +72,17 @@ public:
     HashMap *KavoriCloudMediaPlayer_getMediaMeta();
 
 private:
+    // Creates and registers the id's player for operation; gives it with the creator's
+    // reference, or null when the id already has a player or the engine made none.
+    KavoriCloudMediaPlayer *create_player(const char *operation);
+    // Shuts the id's player down and unregisters it; nullLine is logged when there is none.
+    void end_player(const char *nullLine);
+    // Hands a pipe: duplicate to the registered mp, to be closed when mp ends; false when mp is
+    // no longer the id's player.
+    bool keep_duplicate(KavoriCloudMediaPlayer *mp, int fd);
+
     std::string id_;
-    bool globalInited_ = false;  // JS thread only
+    std::atomic<bool> globalInited_{false};
 };
 
 // Thread entry handed to kvmp_create; runs on the player's message thread.
