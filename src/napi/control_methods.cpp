@@ -140,8 +140,8 @@ napi_value KavoriCloudPlayerNapi::getCurrentPosition(napi_env env, napi_callback
 }
 
 napi_value KavoriCloudPlayerNapi::getAudioSessionId(napi_env env, napi_callback_info info) {
-    return IntQuery<&Proxy::KavoriCloudMediaPlayer_getAudioSessionId>(
-        env, info, "napi-->getAudioSessionId");
+    return IntQuery<&Proxy::KavoriCloudMediaPlayer_getAudioSessionId>(env, info,
+                                                                      "napi-->getAudioSessionId");
 }
 
 napi_value KavoriCloudPlayerNapi::getLoopCount(napi_env env, napi_callback_info info) {

@@ -17,7 +17,7 @@
 class KavoriCloudPlayerNapiProxy;
 
 class KavoriCloudPlayerNapi {
-public:
+  public:
     explicit KavoriCloudPlayerNapi(std::string &id);
     KavoriCloudPlayerNapi(const KavoriCloudPlayerNapi &) = delete;
     KavoriCloudPlayerNapi &operator=(const KavoriCloudPlayerNapi &) = delete;
@@ -89,7 +89,7 @@ public:
 
     static bool gIsVideo;  // last isVideo given to the constructor; guarded by registry_mutex()
 
-private:
+  private:
     static OH_NativeXComponent_Callback callback_;
     static std::unordered_map<std::string, KavoriCloudPlayerNapi *> kavoriPlayerNapi_;
 
@@ -104,11 +104,17 @@ private:
     OH_NativeXComponent_TouchEvent touchEvent_{};
 };
 
+// The four surface callbacks the platform calls on its UI thread (the JS thread).
+void onSurfaceCreatedCB(OH_NativeXComponent *component, void *window);
+void onSurfaceChangedCB(OH_NativeXComponent *component, void *window);
+void onSurfaceDestroyedCB(OH_NativeXComponent *component, void *window);
+void dispatchTouchEventCB(OH_NativeXComponent *component, void *window);
+
 // The lock of the instance registry and of everything getInstance and the id rule touch.
 std::mutex &registry_mutex();
 
 void setXComponentId(std::string &id);
 extern std::string xcomponentId_;  // guarded by registry_mutex()
-extern bool destroyResource;      // guarded by registry_mutex()
+extern bool destroyResource;       // guarded by registry_mutex()
 
 #endif

@@ -3,8 +3,7 @@
 #include "napi/napi_util.h"
 #include "util/ohos_log.h"
 
-MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc,
-                         const char *entryLine)
+MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, const char *entryLine)
     : env_(env) {
     if (entryLine != nullptr) LOGI("%s", entryLine);
     size_t count = argc < kMaxArgs ? argc : kMaxArgs;

@@ -12,7 +12,7 @@
 #include "proxy/kavori_player_proxy.h"
 
 class MethodFrame {
-public:
+  public:
     static constexpr size_t kMaxArgs = 4;
 
     // Logs entryLine (none when null), fetches argc arguments and resolves the id.
@@ -30,7 +30,7 @@ public:
     KavoriCloudPlayerNapi *instance();
     KavoriCloudPlayerNapiProxy *proxy() { return instance()->proxy(); }
 
-private:
+  private:
     napi_env env_;
     std::array<napi_value, kMaxArgs> args_{};
     std::array<std::string, kMaxArgs> texts_;

@@ -15,7 +15,9 @@ napi_value Neutral(napi_env env, napi_callback_info info, size_t argc) {
 }  // namespace
 
 // --- event bridge
-napi_value KavoriCloudPlayerNapi::setMessageListener(napi_env env, napi_callback_info info) { return Neutral(env, info, 2); }
+napi_value KavoriCloudPlayerNapi::setMessageListener(napi_env env, napi_callback_info info) {
+    return Neutral(env, info, 2);
+}
 
 // --- recording
 napi_value KavoriCloudPlayerNapi::startRecord(napi_env env, napi_callback_info info) {
@@ -32,11 +34,17 @@ napi_value KavoriCloudPlayerNapi::isRecord(napi_env env, napi_callback_info info
         return NapiUtil::SetNapiCallInt32(env, 0);
     });
 }
-napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info info) { return Neutral(env, info, 1); }
+napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info info) {
+    return Neutral(env, info, 1);
+}
 
 // --- surface binding
 OH_NativeXComponent_Callback KavoriCloudPlayerNapi::callback_{};
-OH_NativeXComponent_Callback *KavoriCloudPlayerNapi::getNXComponentCallback() { return &callback_; }
+OH_NativeXComponent_Callback *KavoriCloudPlayerNapi::getNXComponentCallback() {
+    return &callback_;
+}
 void KavoriCloudPlayerNapi::setNativeXComponent(OH_NativeXComponent *) {}
-OH_NativeXComponent *KavoriCloudPlayerNapi::getXComponent(std::string &) { return nullptr; }
-void *KavoriCloudPlayerNapi::getNativeWindow(std::string &) { return nullptr; }
+void onSurfaceCreatedCB(OH_NativeXComponent *, void *) {}
+void onSurfaceChangedCB(OH_NativeXComponent *, void *) {}
+void onSurfaceDestroyedCB(OH_NativeXComponent *, void *) {}
+void dispatchTouchEventCB(OH_NativeXComponent *, void *) {}

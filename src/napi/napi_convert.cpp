@@ -20,10 +20,18 @@ T ParseSaturated(const std::string &text) {
 
 }  // namespace
 
-int NapiUtil::StringToInt(std::string value) { return ParseSaturated<int>(value); }
+int NapiUtil::StringToInt(std::string value) {
+    return ParseSaturated<int>(value);
+}
 
-long NapiUtil::StringToLong(std::string value) { return ParseSaturated<long>(value); }
+long NapiUtil::StringToLong(std::string value) {
+    return ParseSaturated<long>(value);
+}
 
-float NapiUtil::StringToFloat(std::string value) { return std::strtof(value.c_str(), nullptr); }
+float NapiUtil::StringToFloat(std::string value) {
+    return std::strtof(value.c_str(), nullptr);
+}
 
-bool NapiUtil::StringToBool(std::string value) { return value == "true"; }
+bool NapiUtil::StringToBool(std::string value) {
+    return value == "true";
+}

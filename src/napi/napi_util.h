@@ -7,7 +7,7 @@
 #include <string>
 
 class NapiUtil {
-public:
+  public:
     // Reads a JS string through a zeroed buffer of bufferSize (1..2048) bytes; anything that is
     // not a string reads as the empty text. Outside that size the output is left unchanged.
     static void JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,

@@ -12,11 +12,15 @@ extern bool g_ohos_log_on;
 // level: 0 info, 1 debug, 2 warn, 3 error, 4 fatal; anything else info.
 void __ohos_log_print(int level, const char *tag, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
-void __ohos_log_print_debug(int level, const char *tag, const char *file, int line,
-                            const char *fmt, ...) __attribute__((format(printf, 5, 6)));
+void __ohos_log_print_debug(int level, const char *tag, const char *file, int line, const char *fmt,
+                            ...) __attribute__((format(printf, 5, 6)));
 
-static inline bool ohos_log_is_on(void) { return __atomic_load_n(&g_ohos_log_on, __ATOMIC_RELAXED); }
-static inline void ohos_log_switch_on(void) { __atomic_store_n(&g_ohos_log_on, true, __ATOMIC_RELAXED); }
+static inline bool ohos_log_is_on(void) {
+    return __atomic_load_n(&g_ohos_log_on, __ATOMIC_RELAXED);
+}
+static inline void ohos_log_switch_on(void) {
+    __atomic_store_n(&g_ohos_log_on, true, __ATOMIC_RELAXED);
+}
 
 #ifdef __cplusplus
 }

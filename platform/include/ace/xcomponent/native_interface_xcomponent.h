@@ -2,6 +2,7 @@
 #ifndef KAVORI_PLATFORM_NATIVE_INTERFACE_XCOMPONENT_H
 #define KAVORI_PLATFORM_NATIVE_INTERFACE_XCOMPONENT_H
 
+#include <stdbool.h>
 #include <stdint.h>
 
 #ifdef __cplusplus

@@ -1,0 +1,68 @@
+# Front door: `make demo` and `make test` install what is missing, build and run.
+SHELL := /bin/bash
+JOBS ?= 2
+ASAN_RUNTIME := $(shell g++ -print-file-name=libasan.so)
+TSAN_RUNTIME := $(shell g++ -print-file-name=libtsan.so)
+NODE_TEST := node --test --test-concurrency=1
+
+.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+build/Makefile: CMakeLists.txt
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: setup build/Makefile
+	cmake --build build -j$(JOBS)
+
+demo: build
+	node examples/demo.js
+
+test: build
+	cd build && ctest --output-on-failure
+	KAVORI_BUILD_DIR=build $(NODE_TEST) test/js/
+
+# AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
+# preloaded into it; native binaries keep LeakSanitizer on.
+test-asan: setup
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure
+	KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
+		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		$(NODE_TEST) test/js/
+	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# ThreadSanitizer over the threaded tests.
+test-tsan: setup
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure
+	KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$(TSAN_RUNTIME) TSAN_OPTIONS=report_signal_unsafe=0 \
+		$(NODE_TEST) test/js/
+
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build-fuzz -j$(JOBS)
+	@for f in build-fuzz/*_fuzz; do \
+		[ -x "$$f" ] || continue; \
+		echo "fuzz: $$f for $(FUZZ_SECONDS) s"; \
+		"$$f" -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 >/dev/null 2>build-fuzz/$$(basename $$f).log \
+			|| { tail -40 build-fuzz/$$(basename $$f).log; exit 1; }; \
+	done
+
+bench: setup
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build-bench -j$(JOBS)
+	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
+
+format:
+	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz build-bench

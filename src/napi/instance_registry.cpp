@@ -1,0 +1,105 @@
+// The per-id instance registry and the id rule shared by every JS method.
+//
+// Threads: JS threads of any environment and the stop-recording worker. registry_mutex() guards
+// kavoriPlayerNapi_, xcomponentId_, destroyResource, gIsVideo and the instances' surface records;
+// it is never held while calling into JS or the engine.
+#include <cstring>
+
+#include "napi/kavori_player_napi.h"
+#include "napi/napi_util.h"
+#include "proxy/kavori_player_proxy.h"
+#include "util/ohos_log.h"
+
+std::unordered_map<std::string, KavoriCloudPlayerNapi *> KavoriCloudPlayerNapi::kavoriPlayerNapi_;
+std::string xcomponentId_;
+bool KavoriCloudPlayerNapi::gIsVideo = true;
+bool destroyResource = false;
+
+namespace {
+
+constexpr size_t kXComponentIdBufferSize = OH_XCOMPONENT_ID_LEN_MAX + 1;
+
+// The XComponent id of the call's this, or "" when it has none.
+std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
+    char buffer[kXComponentIdBufferSize] = {0};
+    uint64_t size = kXComponentIdBufferSize;
+    napi_value thisArg = nullptr;
+    size_t argc = 0;
+    if (napi_get_cb_info(env, info, &argc, nullptr, &thisArg, nullptr) != napi_ok) {
+        ThrowLastNapiError(env);
+        return "";
+    }
+    napi_value exportInstance = nullptr;
+    OH_NativeXComponent *component = nullptr;
+    if (napi_get_named_property(env, thisArg, "__NATIVE_XCOMPONENT_OBJ__", &exportInstance) !=
+            napi_ok ||
+        napi_unwrap(env, exportInstance, reinterpret_cast<void **>(&component)) != napi_ok ||
+        OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
+            OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        LOGE("napi-->getXComponentId napi_get_named_property failed!");
+        return "";
+    }
+    std::string id(buffer);
+    LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId id:%s", id.c_str());
+    return id;
+}
+
+}  // namespace
+
+std::mutex &registry_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
+    : proxy_(new KavoriCloudPlayerNapiProxy(id)), id_(id) {
+    if (gIsVideo) {
+        OH_NativeXComponent_Callback *callback = getNXComponentCallback();
+        callback->OnSurfaceCreated = onSurfaceCreatedCB;
+        callback->OnSurfaceChanged = onSurfaceChangedCB;
+        callback->OnSurfaceDestroyed = onSurfaceDestroyedCB;
+        callback->DispatchTouchEvent = dispatchTouchEventCB;
+    }
+}
+
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    auto found = kavoriPlayerNapi_.find(id);
+    if (found != kavoriPlayerNapi_.end()) return found->second;
+    LOGI("napi-->KavoriCloudPlayerNapi::getInstance create object");
+    auto *instance = new KavoriCloudPlayerNapi(id);
+    kavoriPlayerNapi_.emplace(id, instance);
+    return instance;
+}
+
+std::string KavoriCloudPlayerNapi::getXComponentId(napi_env env, napi_callback_info info) {
+    LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId");
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        if (destroyResource && !xcomponentId_.empty()) return xcomponentId_;
+    }
+    return XComponentIdOfThis(env, info);
+}
+
+void setXComponentId(std::string &id) {
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    xcomponentId_ = id;
+}
+
+OH_NativeXComponent *KavoriCloudPlayerNapi::getXComponent(std::string &id) {
+    LOGI("napi-->KavoriCloudPlayerNapi::getXComponent");
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    auto found = xComponents_.find(id);
+    if (found != xComponents_.end()) return found->second;
+    LOGI("napi-->KavoriCloudPlayerNapi::getXComponent null");
+    return nullptr;
+}
+
+void *KavoriCloudPlayerNapi::getNativeWindow(std::string &id) {
+    LOGI("napi-->KavoriCloudPlayerNapi::getNativeWindow");
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    auto found = nativeWindows_.find(id);
+    if (found != nativeWindows_.end()) return found->second;
+    LOGI("napi-->KavoriCloudPlayerNapi::getNativeWindow null");
+    return nullptr;
+}

@@ -1,0 +1,29 @@
+// Module entry: hands the module record to the Node-API host at load time.
+#include <napi/native_api.h>
+
+#include "napi/kavori_player_napi.h"
+#include "napi/method_tables.h"
+
+static napi_value ModuleInit(napi_env env, napi_value exports) {
+    static const char kClassName[] = "KavoriCloudPlayerNapi";
+    napi_value cls = nullptr;
+    napi_define_class(env, kClassName, sizeof(kClassName) - 1, KavoriCloudPlayerNapi::JsConstructor,
+                      nullptr, kModuleMethodCount, kModuleMethods, &cls);
+    napi_set_named_property(env, exports, "newKavoriPlayerAudio", cls);
+    napi_define_properties(env, exports, kModuleMethodCount, kModuleMethods);
+    return exports;
+}
+
+static napi_module g_module = {
+    1,                          // nm_version
+    0,                          // nm_flags
+    nullptr,                    // nm_filename
+    ModuleInit,                 // nm_register_func
+    "kavoriplayer_audio_napi",  // nm_modname
+    nullptr,                    // nm_priv
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+extern "C" __attribute__((constructor(101))) void RegisterModule(void) {
+    napi_module_register(&g_module);
+}

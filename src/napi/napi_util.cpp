@@ -1,0 +1,50 @@
+// Node-API side of the value conversions, and the one way a failed Node-API call becomes a JS
+// error.
+#include "napi/napi_util.h"
+
+#include <memory>
+#include <new>
+
+#include "util/ohos_log.h"
+
+void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
+                               std::string &result) {
+    if (bufferSize < 1 || bufferSize > kJsTextBufferSize) {
+        LOGI("%s string too long malloc failed", "JsValueToString");
+        return;
+    }
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[bufferSize]());
+    if (!buffer) {
+        LOGI("%s nullptr js object to string malloc failed", "JsValueToString");
+        return;
+    }
+    size_t length = 0;
+    napi_get_value_string_utf8(env, value, buffer.get(), static_cast<size_t>(bufferSize), &length);
+    result.assign(buffer.get());
+}
+
+napi_value NapiUtil::SetNapiCallInt32(const napi_env &env, int value) {
+    napi_value result = nullptr;
+    napi_create_int32(env, value, &result);
+    return result;
+}
+
+napi_value NapiUtil::SetNapiCallBool(napi_env env, bool value) {
+    napi_value number = nullptr;
+    napi_value result = nullptr;
+    napi_create_int32(env, value ? 1 : 0, &number);
+    napi_coerce_to_bool(env, number, &result);
+    return result;
+}
+
+void ThrowLastNapiError(napi_env env) {
+    const napi_extended_error_info *info = nullptr;
+    napi_get_last_error_info(env, &info);
+    bool pending = false;
+    napi_is_exception_pending(env, &pending);
+    if (!pending && info != nullptr) {
+        const char *message =
+            info->error_message != nullptr ? info->error_message : "empty error message";
+        napi_throw_error(env, nullptr, message);
+    }
+}

@@ -1,0 +1,75 @@
+// Relays FFmpeg's log lines, with FFmpeg's usual context prefixes, into the module log.
+// FFmpeg calls the callback from any thread; the only shared state is the continuation flag.
+#include "util/ffmpeg_log.h"
+
+extern "C" {
+#include <libavutil/bprint.h>
+#include <libavutil/log.h>
+}
+
+#include <atomic>
+
+#include "util/ohos_log.h"
+
+namespace {
+
+// Set when the last relayed piece ended its line: the next piece starts a line with prefixes.
+std::atomic<int> g_print_prefix{1};
+
+const AVClass *ClassOf(void *object) {
+    return object ? *static_cast<AVClass **>(object) : nullptr;
+}
+
+void WritePrefixes(void *ptr, AVBPrint *parentPrefix, AVBPrint *contextPrefix) {
+    const AVClass *avc = ClassOf(ptr);
+    if (avc == nullptr) return;
+    if (avc->parent_log_context_offset != 0) {
+        void *parent =
+            *reinterpret_cast<void **>(static_cast<char *>(ptr) + avc->parent_log_context_offset);
+        const AVClass *parentClass = ClassOf(parent);
+        if (parent != nullptr && parentClass != nullptr) {
+            av_bprintf(parentPrefix, "[%s @ %p] ", parentClass->item_name(parent), parent);
+        }
+    }
+    av_bprintf(contextPrefix, "[%s @ %p] ", avc->item_name(ptr), ptr);
+}
+
+bool EndsLine(const AVBPrint &message) {
+    char last =
+        (message.len != 0 && message.len <= message.size) ? message.str[message.len - 1] : 0;
+    return last == '\n' || last == '\r';
+}
+
+}  // namespace
+
+void open_custom_ffmpeg_log_print(void) {
+    av_log_set_level(AV_LOG_DEBUG);
+    av_log_set_callback(av_log_callback);
+}
+
+void av_log_callback(void *ptr, int level, const char *fmt, va_list args) {
+    (void)level;
+    AVBPrint parentPrefix;
+    AVBPrint contextPrefix;
+    AVBPrint message;
+    av_bprint_init(&parentPrefix, 0, AV_BPRINT_SIZE_AUTOMATIC);
+    av_bprint_init(&contextPrefix, 0, AV_BPRINT_SIZE_AUTOMATIC);
+    av_bprint_init(&message, 0, 65536);
+
+    if (g_print_prefix.load(std::memory_order_relaxed) && ptr != nullptr) {
+        WritePrefixes(ptr, &parentPrefix, &contextPrefix);
+    }
+    va_list copy;
+    va_copy(copy, args);
+    av_vbprintf(&message, fmt, copy);
+    va_end(copy);
+    if (parentPrefix.len != 0 || contextPrefix.len != 0 || message.len != 0) {
+        g_print_prefix.store(EndsLine(message) ? 1 : 0, std::memory_order_relaxed);
+    }
+    __ohos_log_print(0, KAVORI_LOG_TAG, "%s%s%s%s", parentPrefix.str, contextPrefix.str, "",
+                     message.str);
+
+    av_bprint_finalize(&parentPrefix, nullptr);
+    av_bprint_finalize(&contextPrefix, nullptr);
+    av_bprint_finalize(&message, nullptr);
+}
