@@ -1,0 +1,45 @@
+'use strict';
+// The shipped typings: they compile against a usage example and name exactly the methods the
+// module defines on its exports and through the host's Export call.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const { loadModule, loadHost, root } = require('./loader');
+
+const typings = fs.readFileSync(
+  path.join(root, 'types', 'libkavoriplayer_audio_napi', 'index.d.ts'), 'utf8');
+
+// Method names declared in one interface block of the typings.
+function declaredMethods(interfaceName) {
+  const start = typings.indexOf(`export interface ${interfaceName}`);
+  assert.notStrictEqual(start, -1, interfaceName);
+  const body = typings.slice(start, typings.indexOf('\n}', start));
+  return [...body.matchAll(/^ {2}(_\w+)\(/gm)].map((m) => m[1]);
+}
+
+test('the usage example type-checks, mistakes included', () => {
+  execFileSync('npx', ['--no-install', 'tsc', '--noEmit', '--strict', '--target', 'es2019',
+    '--module', 'commonjs', '--lib', 'es2019', path.join('test', 'types', 'usage.ts')],
+  { cwd: root, stdio: 'pipe' });
+});
+
+test('module methods match the typings', () => {
+  const m = loadModule();
+  const actual = Object.getOwnPropertyNames(m).filter((n) => n.startsWith('_'));
+  assert.deepStrictEqual(actual.sort(), declaredMethods('KavoriPlayerMethods').sort());
+  assert.strictEqual(actual.length, 33);
+  const proto = Object.getOwnPropertyNames(m.newKavoriPlayerAudio.prototype)
+    .filter((n) => n.startsWith('_'));
+  assert.deepStrictEqual(proto.sort(), actual.sort());
+});
+
+test('export methods match the typings', () => {
+  const exported = Object.getOwnPropertyNames(loadHost().exportTo({})).sort();
+  const shared = declaredMethods('KavoriPlayerMethods')
+    .filter((n) => n !== '_native_init_audio' && n !== '_native_setup_audio');
+  const expected = [...shared, ...declaredMethods('KavoriPlayerExportMethods')].sort();
+  assert.deepStrictEqual(exported, expected);
+  assert.strictEqual(exported.length, 35);
+});

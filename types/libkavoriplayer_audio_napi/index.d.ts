@@ -1,0 +1,137 @@
+/**
+ * Typings of the native module "kavoriplayer_audio_napi" (libkavoriplayer_audio_napi.so).
+ *
+ * Every method names its player by an id string as first argument; an empty id stands for the
+ * id of the XComponent the call is made on (or the id of the last `_native_init` while a surface
+ * is destroyed). Numbers and flags travel as strings: a JS number passed where a string is
+ * expected reads as "" and so as 0 or false. Methods never throw for bad input; without an
+ * engine player they do nothing and getters give their neutral value (0, false, "").
+ */
+
+/**
+ * Receives the player events on the JS thread: event code and two values, plus a text for the
+ * events that carry one (subtitles, SEI data, error details).
+ */
+export type MessageListener = (what: number, arg1: number, arg2: number, text?: string) => void;
+
+/** The methods present on the class prototype and on the module's exports (33). */
+export interface KavoriPlayerMethods {
+  /** Sets the media URL (path, file: or network URL). */
+  _setDataSource(id: string, url: string): void;
+  /** Plays from an open file descriptor, given as decimal text; the caller keeps its descriptor. */
+  _setDataSourceFd(id: string, fd: string): void;
+  /** Sets the token used to decrypt HLS segments. */
+  _setDecryptTokenForHLS(id: string, token: string): void;
+  /** Sets an engine option: category as decimal text, key and value as text. */
+  _setOption(id: string, category: string, key: string, value: string): void;
+  /** Sets an integer engine option; value as decimal text (32-bit range). */
+  _setOptionLong(id: string, category: string, key: string, value: string): void;
+  /** Starts preparing; the listener receives (1, 0, 0) when prepared. */
+  _prepareAsync(id: string): void;
+  _start(id: string): void;
+  _stop(id: string): void;
+  _pause(id: string): void;
+  /** Ends the engine player for good; a creating method must run again before playing. */
+  _reset(id: string): void;
+  /** Ends the engine player; safe to call twice. */
+  _release(id: string): void;
+  /** Seeks to a position in milliseconds, given as decimal text. */
+  _seekTo(id: string, msec: string): void;
+  _isPlaying(id: string): boolean;
+  /** Registers the one listener of the module (the last registration wins, for every player). */
+  _setMessageListener(id: string, listener: MessageListener): void;
+  /** Duration in milliseconds. */
+  _getDuration(id: string): number;
+  /** Playback position in milliseconds. */
+  _getCurrentPosition(id: string): number;
+  /** property as decimal text, value as decimal float text. */
+  _setPropertyFloat(id: string, property: string, value: string): void;
+  /** Gives the value in fixed notation with six decimals, e.g. "0.500000"; "0.000000" without a player. */
+  _getPropertyFloat(id: string, property: string, fallback: string): string;
+  /** value as decimal text; only its low 32 bits reach the engine. */
+  _setPropertyLong(id: string, property: string, value: string): void;
+  /** Gives the 64-bit value as decimal text; "0" without a player. */
+  _getPropertyLong(id: string, property: string, fallback: string): string;
+  _getAudioSessionId(id: string): number;
+  /** Left and right volume as decimal float texts. */
+  _setVolume(id: string, left: string, right: string): void;
+  /** Loop count as decimal text. */
+  _setLoopCount(id: string, count: string): void;
+  _getLoopCount(id: string): number;
+  /** Video codec description; "" when there is none. */
+  _getVideoCodecInfo(id: string): string;
+  /** Audio codec description; "" when there is none. */
+  _getAudioCodecInfo(id: string): string;
+  /** Selects ("true") or deselects (any other text) a stream given as decimal text. */
+  _setStreamSelected(id: string, stream: string, selected: string): void;
+  /** Stream metadata as "key:K,value:V;" groups. */
+  _getMediaMeta(id: string): string;
+  /** Switches the module's logging on for the process; it stays on. */
+  _nativeOpenlog(id: string): void;
+  /** Creates the video player of the id, bound to its XComponent surface. */
+  _native_init(id: string): void;
+  /** Creates the audio-only player of the id. */
+  _native_init_audio(id: string): void;
+  /** Completes the set-up of the id's player. */
+  _native_setup(id: string): void;
+  /** Creates and sets up an audio-only player of the id. */
+  _native_setup_audio(id: string): void;
+}
+
+/**
+ * The methods a host installs on an object of its own through the module's exported Export
+ * operation (35): the shared ones without the audio set-up methods, plus recording and external
+ * subtitles.
+ */
+export interface KavoriPlayerExportMethods
+  extends Omit<KavoriPlayerMethods, '_native_init_audio' | '_native_setup_audio'> {
+  /** Starts recording; value is passed to the engine as a number. Gives the engine's answer. */
+  _startRecord(id: string, value: number): number;
+  /** Stops recording off the JS thread; resolves with the engine's answer, never rejects. */
+  _stopRecord(id: string): Promise<number>;
+  /** Gives 1 while recording, else 0 (a number, not a boolean). */
+  _isRecord(id: string): number;
+  /** Adds an external subtitle file or URL. */
+  _addExtSubtitleUrl(id: string, url: string): void;
+}
+
+/** The player class: one native player per id, kept for the life of the process. */
+export interface newKavoriPlayerAudio extends KavoriPlayerMethods {}
+export declare class newKavoriPlayerAudio {
+  /** Finds or creates the native player of id; isVideo binds it to XComponent surfaces. */
+  constructor(id: string, isVideo: boolean);
+}
+
+export declare const _setDataSource: KavoriPlayerMethods['_setDataSource'];
+export declare const _setDataSourceFd: KavoriPlayerMethods['_setDataSourceFd'];
+export declare const _setDecryptTokenForHLS: KavoriPlayerMethods['_setDecryptTokenForHLS'];
+export declare const _setOption: KavoriPlayerMethods['_setOption'];
+export declare const _setOptionLong: KavoriPlayerMethods['_setOptionLong'];
+export declare const _prepareAsync: KavoriPlayerMethods['_prepareAsync'];
+export declare const _start: KavoriPlayerMethods['_start'];
+export declare const _stop: KavoriPlayerMethods['_stop'];
+export declare const _pause: KavoriPlayerMethods['_pause'];
+export declare const _reset: KavoriPlayerMethods['_reset'];
+export declare const _release: KavoriPlayerMethods['_release'];
+export declare const _seekTo: KavoriPlayerMethods['_seekTo'];
+export declare const _isPlaying: KavoriPlayerMethods['_isPlaying'];
+export declare const _setMessageListener: KavoriPlayerMethods['_setMessageListener'];
+export declare const _getDuration: KavoriPlayerMethods['_getDuration'];
+export declare const _getCurrentPosition: KavoriPlayerMethods['_getCurrentPosition'];
+export declare const _setPropertyFloat: KavoriPlayerMethods['_setPropertyFloat'];
+export declare const _getPropertyFloat: KavoriPlayerMethods['_getPropertyFloat'];
+export declare const _setPropertyLong: KavoriPlayerMethods['_setPropertyLong'];
+export declare const _getPropertyLong: KavoriPlayerMethods['_getPropertyLong'];
+export declare const _getAudioSessionId: KavoriPlayerMethods['_getAudioSessionId'];
+export declare const _setVolume: KavoriPlayerMethods['_setVolume'];
+export declare const _setLoopCount: KavoriPlayerMethods['_setLoopCount'];
+export declare const _getLoopCount: KavoriPlayerMethods['_getLoopCount'];
+export declare const _getVideoCodecInfo: KavoriPlayerMethods['_getVideoCodecInfo'];
+export declare const _getAudioCodecInfo: KavoriPlayerMethods['_getAudioCodecInfo'];
+export declare const _setStreamSelected: KavoriPlayerMethods['_setStreamSelected'];
+export declare const _getMediaMeta: KavoriPlayerMethods['_getMediaMeta'];
+export declare const _nativeOpenlog: KavoriPlayerMethods['_nativeOpenlog'];
+export declare const _native_init: KavoriPlayerMethods['_native_init'];
+export declare const _native_init_audio: KavoriPlayerMethods['_native_init_audio'];
+export declare const _native_setup: KavoriPlayerMethods['_native_setup'];
+export declare const _native_setup_audio: KavoriPlayerMethods['_native_setup_audio'];
