@@ -18,33 +18,3 @@ napi_value Neutral(napi_env env, napi_callback_info info, size_t argc) {
 napi_value KavoriCloudPlayerNapi::setMessageListener(napi_env env, napi_callback_info info) {
     return Neutral(env, info, 2);
 }
-
-// --- recording
-napi_value KavoriCloudPlayerNapi::startRecord(napi_env env, napi_callback_info info) {
-    return RunMethod([&]() -> napi_value {
-        MethodFrame frame(env, info, 2, nullptr);
-        frame.instance();
-        return NapiUtil::SetNapiCallInt32(env, 0);
-    });
-}
-napi_value KavoriCloudPlayerNapi::isRecord(napi_env env, napi_callback_info info) {
-    return RunMethod([&]() -> napi_value {
-        MethodFrame frame(env, info, 1, nullptr);
-        frame.instance();
-        return NapiUtil::SetNapiCallInt32(env, 0);
-    });
-}
-napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info info) {
-    return Neutral(env, info, 1);
-}
-
-// --- surface binding
-OH_NativeXComponent_Callback KavoriCloudPlayerNapi::callback_{};
-OH_NativeXComponent_Callback *KavoriCloudPlayerNapi::getNXComponentCallback() {
-    return &callback_;
-}
-void KavoriCloudPlayerNapi::setNativeXComponent(OH_NativeXComponent *) {}
-void onSurfaceCreatedCB(OH_NativeXComponent *, void *) {}
-void onSurfaceChangedCB(OH_NativeXComponent *, void *) {}
-void onSurfaceDestroyedCB(OH_NativeXComponent *, void *) {}
-void dispatchTouchEventCB(OH_NativeXComponent *, void *) {}
