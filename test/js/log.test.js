@@ -1,0 +1,58 @@
+'use strict';
+// The log switch seen from JS: silence before _nativeOpenlog, exact lines and levels after, and
+// FFmpeg's own lines relayed with their context prefixes.
+const test = require('node:test');
+const assert = require('node:assert');
+const path = require('node:path');
+const { hilog } = require('./logfile.js');
+
+const log = hilog();
+const { loadModule, root } = require('./loader.js');
+const m = loadModule();
+
+const waitFor = async (predicate, ms = 5000) => {
+  for (const end = Date.now() + ms; Date.now() < end;) {
+    if (predicate()) return true;
+    await new Promise((r) => setTimeout(r, 20));
+  }
+  return predicate();
+};
+
+test('nothing reaches hilog before _nativeOpenlog, failure lines included', () => {
+  new m.newKavoriPlayerAudio('quiet', false);
+  m._getDuration('quiet');
+  m._release('quiet');
+  m._native_init.call({}, '');
+  m._nativeOpenlog('fresh-log-id');
+  assert.deepStrictEqual(log.take(), []);
+});
+
+test('after _nativeOpenlog: exact texts, info and error levels', () => {
+  m._nativeOpenlog('fresh-log-id');
+  m._getDuration('no-player');
+  m._isPlaying('no-player');
+  assert.deepStrictEqual(log.take(), [
+    'I A00000/KavoriPlayer: napi-->nativeOpenlog',
+    'I A00000/KavoriPlayer: napi-->getDuration',
+    'I A00000/KavoriPlayer: napi-->KavoriCloudPlayerNapi::getInstance create object',
+    'E A00000/KavoriPlayer: napi_proxy-->KavoriCloudMediaPlayer_getDuration mp NULL',
+    'E A00000/KavoriPlayer: napi_proxy-->KavoriCloudMediaPlayer_isPlaying',
+    'E A00000/KavoriPlayer: napi_proxy-->KavoriCloudMediaPlayer_isPlaying mp NULL',
+  ]);
+});
+
+test('a long argument is logged whole up to the 4095-byte cut', () => {
+  m._setDataSource('no-player', 'u'.repeat(2047));
+  const line = log.take().find((l) => l.includes('-->url:'));
+  assert.strictEqual(line, `I A00000/KavoriPlayer: napi-->setDataSource-->url:${'u'.repeat(2047)}`);
+});
+
+test('FFmpeg lines of a real demuxer arrive with their context prefix', async () => {
+  const id = 'ffmpeg-lines';
+  m._native_init_audio(id);
+  m._setDataSource(id, path.join(root, 'examples/media/tone.m4a'));
+  m._prepareAsync(id);
+  const relayed = () => log.all().filter((l) => /^I A00000\/KavoriPlayer: \[mov,mp4,m4a,3gp,3g2,mj2 @ 0x[0-9a-f]+\] /.test(l));
+  assert.ok(await waitFor(() => relayed().length > 0), 'no demuxer line relayed');
+  m._release(id);
+});
