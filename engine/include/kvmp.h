@@ -79,6 +79,8 @@ void kvmp_global_init(void);
 
 // New player holding one reference for the caller; entry runs on the player's message thread
 // with the player as argument and one reference taken for it, which entry drops before return.
+// The thread starts at once; entry runs from the first kvmp_prepare_async or kvmp_shutdown on,
+// so values set right after create (the weak value) are in place before entry reads them.
 KavoriCloudMediaPlayer *kvmp_create(int (*entry)(void *));
 void kvmp_inc_ref(KavoriCloudMediaPlayer *mp);
 // Drops one reference and sets *pmp to NULL; nothing for a NULL *pmp.
