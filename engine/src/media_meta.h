@@ -14,20 +14,17 @@
 struct AVFormatContext;
 
 struct KavoriCloudMediaMeta {
-  std::vector<std::pair<std::string, std::string>> values;
-  std::vector<std::unique_ptr<KavoriCloudMediaMeta>> children;
+    std::vector<std::pair<std::string, std::string>> values;
+    std::vector<std::unique_ptr<KavoriCloudMediaMeta>> children;
 
-  void set(const char *key, std::string value) {
-    values.emplace_back(key, std::move(value));
-  }
-  const char *get(const char *key) const;
+    void set(const char *key, std::string value) { values.emplace_back(key, std::move(value)); }
+    const char *get(const char *key) const;
 };
 
 namespace kavori {
 
-std::unique_ptr<KavoriCloudMediaMeta>
-build_media_meta(const AVFormatContext *fmt);
+std::unique_ptr<KavoriCloudMediaMeta> build_media_meta(const AVFormatContext *fmt);
 
-} // namespace kavori
+}  // namespace kavori
 
 #endif

@@ -15,350 +15,311 @@ namespace kavori {
 namespace {
 
 const AVStream *first_stream(const AVFormatContext *fmt, AVMediaType type) {
-  for (unsigned i = 0; i < fmt->nb_streams; i++) {
-    const AVStream *st = fmt->streams[i];
-    if (st->codecpar->codec_type == type &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-      return st;
-  }
-  return nullptr;
+    for (unsigned i = 0; i < fmt->nb_streams; i++) {
+        const AVStream *st = fmt->streams[i];
+        if (st->codecpar->codec_type == type && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return st;
+    }
+    return nullptr;
 }
 
 std::string codec_head(const AVCodecParameters *par) {
-  std::string text = avcodec_get_name(par->codec_id);
-  const char *profile = avcodec_profile_name(par->codec_id, par->profile);
-  if (profile)
-    text = text + " (" + profile + ")";
-  return text;
+    std::string text = avcodec_get_name(par->codec_id);
+    const char *profile = avcodec_profile_name(par->codec_id, par->profile);
+    if (profile) text = text + " (" + profile + ")";
+    return text;
 }
 
 std::string video_codec_text(const AVStream *st) {
-  const AVCodecParameters *par = st->codecpar;
-  std::string text = codec_head(par);
-  const char *pix = av_get_pix_fmt_name(AVPixelFormat(par->format));
-  if (pix)
-    text = text + ", " + pix;
-  return text + ", " + std::to_string(par->width) + "x" +
-         std::to_string(par->height);
+    const AVCodecParameters *par = st->codecpar;
+    std::string text = codec_head(par);
+    const char *pix = av_get_pix_fmt_name(AVPixelFormat(par->format));
+    if (pix) text = text + ", " + pix;
+    return text + ", " + std::to_string(par->width) + "x" + std::to_string(par->height);
 }
 
 std::string audio_codec_text(const AVStream *st) {
-  const AVCodecParameters *par = st->codecpar;
-  char layout[64] = "";
-  av_channel_layout_describe(&par->ch_layout, layout, sizeof layout);
-  return codec_head(par) + ", " + std::to_string(par->sample_rate) + " Hz, " +
-         layout;
+    const AVCodecParameters *par = st->codecpar;
+    char layout[64] = "";
+    av_channel_layout_describe(&par->ch_layout, layout, sizeof layout);
+    return codec_head(par) + ", " + std::to_string(par->sample_rate) + " Hz, " + layout;
 }
 
-} // namespace
+}  // namespace
 
-MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink,
-                         int speed, int loop)
-    : url_(std::move(url)), queue_(queue), sink_(std::move(sink)),
-      speed_(speed), loop_(loop) {}
+MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, int speed, int loop)
+    : url_(std::move(url)), queue_(queue), sink_(std::move(sink)), speed_(speed), loop_(loop) {}
 
-void MediaSource::prepare() { worker_ = std::thread(&MediaSource::run, this); }
+void MediaSource::prepare() {
+    worker_ = std::thread(&MediaSource::run, this);
+}
 
 void MediaSource::shutdown() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    abort_ = true;
-    cv_.notify_all();
-  }
-  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
-    worker_.join();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        abort_ = true;
+        cv_.notify_all();
+    }
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
 int MediaSource::interrupted(void *opaque) {
-  return static_cast<MediaSource *>(opaque)->abort_.load() ? 1 : 0;
+    return static_cast<MediaSource *>(opaque)->abort_.load() ? 1 : 0;
 }
 
 void MediaSource::run() {
-  int err = open();
-  std::unique_lock<std::mutex> lk(mu_);
-  if (err < 0) {
-    state_ = State::kFailed;
-    playing_ = false;
-    if (!abort_)
-      queue_.post(KVP_MSG_ERROR, err);
-  } else {
-    state_ = State::kReady;
-    wall_anchor_ = Clock::now();
-    pkt_ = av_packet_alloc();
-    while (!abort_ && pkt_)
-      step(lk);
-    av_packet_free(&pkt_);
-  }
-  lk.unlock();
-  avformat_close_input(&fmt_);
+    int err = open();
+    std::unique_lock<std::mutex> lk(mu_);
+    if (err < 0) {
+        state_ = State::kFailed;
+        playing_ = false;
+        if (!abort_) queue_.post(KVP_MSG_ERROR, err);
+    } else {
+        state_ = State::kReady;
+        wall_anchor_ = Clock::now();
+        pkt_ = av_packet_alloc();
+        while (!abort_ && pkt_) step(lk);
+        av_packet_free(&pkt_);
+    }
+    lk.unlock();
+    avformat_close_input(&fmt_);
 }
 
 int MediaSource::open() {
-  fmt_ = avformat_alloc_context();
-  if (!fmt_)
-    return AVERROR(ENOMEM);
-  fmt_->interrupt_callback.callback = &MediaSource::interrupted;
-  fmt_->interrupt_callback.opaque = this;
-  int err = avformat_open_input(&fmt_, url_.c_str(), nullptr, nullptr);
-  if (err < 0)
-    return err; // fmt_ is freed and null then
-  queue_.post(KVP_MSG_OPEN_INPUT);
-  err = avformat_find_stream_info(fmt_, nullptr);
-  if (err < 0)
-    return err;
-  queue_.post(KVP_MSG_FIND_STREAM_INFO);
-  announce();
-  return 0;
+    fmt_ = avformat_alloc_context();
+    if (!fmt_) return AVERROR(ENOMEM);
+    fmt_->interrupt_callback.callback = &MediaSource::interrupted;
+    fmt_->interrupt_callback.opaque = this;
+    int err = avformat_open_input(&fmt_, url_.c_str(), nullptr, nullptr);
+    if (err < 0) return err;  // fmt_ is freed and null then
+    queue_.post(KVP_MSG_OPEN_INPUT);
+    err = avformat_find_stream_info(fmt_, nullptr);
+    if (err < 0) return err;
+    queue_.post(KVP_MSG_FIND_STREAM_INFO);
+    announce();
+    return 0;
 }
 
 // Publishes what the streams are, then the rest of the prepare messages.
 void MediaSource::announce() {
-  MediaInfo info;
-  info.meta = build_media_meta(fmt_);
-  const AVStream *video = first_stream(fmt_, AVMEDIA_TYPE_VIDEO);
-  const AVStream *audio = first_stream(fmt_, AVMEDIA_TYPE_AUDIO);
-  if (video)
-    info.video_codec = video_codec_text(video);
-  if (audio)
-    info.audio_codec = audio_codec_text(audio);
-  sink_(std::move(info));
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (fmt_->duration != AV_NOPTS_VALUE)
-      duration_ms_ = fmt_->duration / 1000;
-    if (fmt_->start_time != AV_NOPTS_VALUE)
-      start_ms_ = fmt_->start_time / 1000;
-    selected_.assign(fmt_->nb_streams, true);
-    for (unsigned i = 0; i < fmt_->nb_streams; i++)
-      stream_types_.push_back(fmt_->streams[i]->codecpar->codec_type);
-  }
-  queue_.post(KVP_MSG_COMPONENT_OPEN);
-  if (video)
-    queue_.post(KVP_MSG_VIDEO_SIZE_CHANGED, video->codecpar->width,
-                video->codecpar->height);
-  queue_.post(KVP_MSG_PREPARED);
+    MediaInfo info;
+    info.meta = build_media_meta(fmt_);
+    const AVStream *video = first_stream(fmt_, AVMEDIA_TYPE_VIDEO);
+    const AVStream *audio = first_stream(fmt_, AVMEDIA_TYPE_AUDIO);
+    if (video) info.video_codec = video_codec_text(video);
+    if (audio) info.audio_codec = audio_codec_text(audio);
+    sink_(std::move(info));
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (fmt_->duration != AV_NOPTS_VALUE) duration_ms_ = fmt_->duration / 1000;
+        if (fmt_->start_time != AV_NOPTS_VALUE) start_ms_ = fmt_->start_time / 1000;
+        selected_.assign(fmt_->nb_streams, true);
+        for (unsigned i = 0; i < fmt_->nb_streams; i++)
+            stream_types_.push_back(fmt_->streams[i]->codecpar->codec_type);
+    }
+    queue_.post(KVP_MSG_COMPONENT_OPEN);
+    if (video)
+        queue_.post(KVP_MSG_VIDEO_SIZE_CHANGED, video->codecpar->width, video->codecpar->height);
+    queue_.post(KVP_MSG_PREPARED);
 }
 
 void MediaSource::step(std::unique_lock<std::mutex> &lk) {
-  if (seek_target_ >= 0) {
-    int64_t target = seek_target_;
-    seek_target_ = -1;
-    reposition(lk, target, true);
-  } else if (rewind_) {
-    rewind_ = false;
-    reposition(lk, 0, false);
-  } else if (!playing_) {
-    cv_.wait(lk);
-  } else if (have_packet_) {
-    if (due(lk, packet_ms_))
-      consume_packet();
-  } else if (eof_) {
-    if (due(lk, duration_ms_))
-      finish_pass(lk);
-  } else {
-    read_packet(lk);
-  }
+    if (seek_target_ >= 0) {
+        int64_t target = seek_target_;
+        seek_target_ = -1;
+        reposition(lk, target, true);
+    } else if (rewind_) {
+        rewind_ = false;
+        reposition(lk, 0, false);
+    } else if (!playing_) {
+        cv_.wait(lk);
+    } else if (have_packet_) {
+        if (due(lk, packet_ms_)) consume_packet();
+    } else if (eof_) {
+        if (due(lk, duration_ms_)) finish_pass(lk);
+    } else {
+        read_packet(lk);
+    }
 }
 
 // True when the clock has reached media_ms; else sleeps until then or until a
 // command comes.
 bool MediaSource::due(std::unique_lock<std::mutex> &lk, int64_t media_ms) {
-  if (speed_ <= 0)
-    return true;
-  Clock::time_point now = Clock::now();
-  if (clock_ms(now) >= media_ms)
-    return true;
-  auto wait =
-      std::chrono::microseconds((media_ms - clock_ms(now)) * 1000 / speed_ + 1);
-  cv_.wait_until(lk, now + wait);
-  return false;
+    if (speed_ <= 0) return true;
+    Clock::time_point now = Clock::now();
+    if (clock_ms(now) >= media_ms) return true;
+    auto wait = std::chrono::microseconds((media_ms - clock_ms(now)) * 1000 / speed_ + 1);
+    cv_.wait_until(lk, now + wait);
+    return false;
 }
 
 void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
-  lk.unlock();
-  int err = av_read_frame(fmt_, pkt_);
-  lk.lock();
-  if (err == AVERROR(EAGAIN)) {
-    cv_.wait_for(lk, std::chrono::milliseconds(10));
-    return;
-  }
-  if (err == AVERROR_EOF) {
-    eof_ = true;
-    return;
-  }
-  if (err < 0) {
-    if (!abort_)
-      queue_.post(KVP_MSG_ERROR, err);
-    playing_ = false;
-    eof_ = true;
-    return;
-  }
-  int index = pkt_->stream_index;
-  int64_t ts = pkt_->pts != AV_NOPTS_VALUE ? pkt_->pts : pkt_->dts;
-  AVRational time_base = fmt_->streams[index]->time_base;
-  av_packet_unref(pkt_);
-  // A command that came in while reading makes this packet stale.
-  if (seek_target_ >= 0 || rewind_ || !selected_[index])
-    return;
-  have_packet_ = true;
-  packet_type_ = stream_types_[index];
-  packet_ms_ =
-      ts == AV_NOPTS_VALUE
-          ? media_anchor_ms_
-          : av_rescale_q(ts, time_base, AVRational{1, 1000}) - start_ms_;
+    lk.unlock();
+    int err = av_read_frame(fmt_, pkt_);
+    lk.lock();
+    if (err == AVERROR(EAGAIN)) {
+        cv_.wait_for(lk, std::chrono::milliseconds(10));
+        return;
+    }
+    if (err == AVERROR_EOF) {
+        eof_ = true;
+        return;
+    }
+    if (err < 0) {
+        if (!abort_) queue_.post(KVP_MSG_ERROR, err);
+        playing_ = false;
+        eof_ = true;
+        return;
+    }
+    int index = pkt_->stream_index;
+    int64_t ts = pkt_->pts != AV_NOPTS_VALUE ? pkt_->pts : pkt_->dts;
+    AVRational time_base = fmt_->streams[index]->time_base;
+    av_packet_unref(pkt_);
+    // A command that came in while reading makes this packet stale.
+    if (seek_target_ >= 0 || rewind_ || !selected_[index]) return;
+    have_packet_ = true;
+    packet_type_ = stream_types_[index];
+    packet_ms_ = ts == AV_NOPTS_VALUE
+                     ? media_anchor_ms_
+                     : av_rescale_q(ts, time_base, AVRational{1, 1000}) - start_ms_;
 }
 
 void MediaSource::consume_packet() {
-  have_packet_ = false;
-  if (speed_ <= 0)
-    media_anchor_ms_ = std::max(media_anchor_ms_, packet_ms_);
-  if (packet_type_ == AVMEDIA_TYPE_AUDIO && !audio_started_) {
-    audio_started_ = true;
-    queue_.post(KVP_MSG_AUDIO_RENDERING_START);
-  } else if (packet_type_ == AVMEDIA_TYPE_VIDEO && !video_started_) {
-    video_started_ = true;
-    queue_.post(KVP_MSG_VIDEO_RENDERING_START);
-  }
+    have_packet_ = false;
+    if (speed_ <= 0) media_anchor_ms_ = std::max(media_anchor_ms_, packet_ms_);
+    if (packet_type_ == AVMEDIA_TYPE_AUDIO && !audio_started_) {
+        audio_started_ = true;
+        queue_.post(KVP_MSG_AUDIO_RENDERING_START);
+    } else if (packet_type_ == AVMEDIA_TYPE_VIDEO && !video_started_) {
+        video_started_ = true;
+        queue_.post(KVP_MSG_VIDEO_RENDERING_START);
+    }
 }
 
 void MediaSource::finish_pass(std::unique_lock<std::mutex> &lk) {
-  passes_++;
-  if (loop_ == 0 || passes_ < loop_) {
-    reposition(lk, 0, false);
-    return;
-  }
-  playing_ = false;
-  completed_ = true;
-  media_anchor_ms_ = duration_ms_;
-  queue_.post(KVP_MSG_COMPLETED);
+    passes_++;
+    if (loop_ == 0 || passes_ < loop_) {
+        reposition(lk, 0, false);
+        return;
+    }
+    playing_ = false;
+    completed_ = true;
+    media_anchor_ms_ = duration_ms_;
+    queue_.post(KVP_MSG_COMPLETED);
 }
 
-void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec,
-                             bool report) {
-  have_packet_ = false;
-  eof_ = false;
-  lk.unlock();
-  int64_t ts = av_rescale(msec, AV_TIME_BASE, 1000);
-  if (fmt_->start_time != AV_NOPTS_VALUE)
-    ts += fmt_->start_time;
-  int err = avformat_seek_file(fmt_, -1, INT64_MIN, ts, ts, 0);
-  if (err < 0) {
-    char reason[AV_ERROR_MAX_STRING_SIZE];
-    av_make_error_string(reason, sizeof reason, err);
-    av_log(fmt_, AV_LOG_WARNING, "seek to %" PRId64 " ms failed: %s\n", msec,
-           reason);
-  }
-  lk.lock();
-  media_anchor_ms_ = msec;
-  wall_anchor_ = Clock::now();
-  if (report)
-    queue_.post(KVP_MSG_SEEK_COMPLETE, err < 0 ? err : 0);
+void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report) {
+    have_packet_ = false;
+    eof_ = false;
+    lk.unlock();
+    int64_t ts = av_rescale(msec, AV_TIME_BASE, 1000);
+    if (fmt_->start_time != AV_NOPTS_VALUE) ts += fmt_->start_time;
+    int err = avformat_seek_file(fmt_, -1, INT64_MIN, ts, ts, 0);
+    if (err < 0) {
+        char reason[AV_ERROR_MAX_STRING_SIZE];
+        av_make_error_string(reason, sizeof reason, err);
+        av_log(fmt_, AV_LOG_WARNING, "seek to %" PRId64 " ms failed: %s\n", msec, reason);
+    }
+    lk.lock();
+    media_anchor_ms_ = msec;
+    wall_anchor_ = Clock::now();
+    if (report) queue_.post(KVP_MSG_SEEK_COMPLETE, err < 0 ? err : 0);
 }
 
 int64_t MediaSource::clock_ms(Clock::time_point now) const {
-  if (!playing_ || speed_ <= 0)
-    return media_anchor_ms_;
-  auto elapsed =
-      std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
-  return media_anchor_ms_ + elapsed.count() * speed_ / 1000;
+    if (!playing_ || speed_ <= 0) return media_anchor_ms_;
+    auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
+    return media_anchor_ms_ + elapsed.count() * speed_ / 1000;
 }
 
 int MediaSource::start() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (state_ == State::kFailed || abort_)
-    return -1;
-  if (completed_) {
-    completed_ = false;
-    passes_ = 0;
-    rewind_ = true;
-    media_anchor_ms_ = 0;
-  }
-  if (!playing_) {
-    playing_ = true;
-    wall_anchor_ = Clock::now();
-  }
-  cv_.notify_all();
-  return 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (state_ == State::kFailed || abort_) return -1;
+    if (completed_) {
+        completed_ = false;
+        passes_ = 0;
+        rewind_ = true;
+        media_anchor_ms_ = 0;
+    }
+    if (!playing_) {
+        playing_ = true;
+        wall_anchor_ = Clock::now();
+    }
+    cv_.notify_all();
+    return 0;
 }
 
 int MediaSource::pause() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (state_ == State::kFailed)
-    return -1;
-  if (playing_)
-    media_anchor_ms_ = clock_ms(Clock::now());
-  playing_ = false;
-  cv_.notify_all();
-  return 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (state_ == State::kFailed) return -1;
+    if (playing_) media_anchor_ms_ = clock_ms(Clock::now());
+    playing_ = false;
+    cv_.notify_all();
+    return 0;
 }
 
 int MediaSource::stop() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (state_ == State::kFailed)
-    return -1;
-  playing_ = false;
-  completed_ = false;
-  passes_ = 0;
-  rewind_ = true;
-  seek_target_ = -1;
-  media_anchor_ms_ = 0;
-  cv_.notify_all();
-  return 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (state_ == State::kFailed) return -1;
+    playing_ = false;
+    completed_ = false;
+    passes_ = 0;
+    rewind_ = true;
+    seek_target_ = -1;
+    media_anchor_ms_ = 0;
+    cv_.notify_all();
+    return 0;
 }
 
 int MediaSource::seek(int64_t msec) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (state_ == State::kFailed)
-    return -1;
-  msec = std::max<int64_t>(msec, 0);
-  if (duration_ms_ > 0)
-    msec = std::min(msec, duration_ms_);
-  seek_target_ = msec;
-  completed_ = false;
-  media_anchor_ms_ = msec;
-  wall_anchor_ = Clock::now();
-  cv_.notify_all();
-  return 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (state_ == State::kFailed) return -1;
+    msec = std::max<int64_t>(msec, 0);
+    if (duration_ms_ > 0) msec = std::min(msec, duration_ms_);
+    seek_target_ = msec;
+    completed_ = false;
+    media_anchor_ms_ = msec;
+    wall_anchor_ = Clock::now();
+    cv_.notify_all();
+    return 0;
 }
 
 void MediaSource::set_speed(int speed) {
-  std::lock_guard<std::mutex> lock(mu_);
-  Clock::time_point now = Clock::now();
-  media_anchor_ms_ = clock_ms(now);
-  wall_anchor_ = now;
-  speed_ = speed;
-  cv_.notify_all();
+    std::lock_guard<std::mutex> lock(mu_);
+    Clock::time_point now = Clock::now();
+    media_anchor_ms_ = clock_ms(now);
+    wall_anchor_ = now;
+    speed_ = speed;
+    cv_.notify_all();
 }
 
 void MediaSource::set_loop(int loop) {
-  std::lock_guard<std::mutex> lock(mu_);
-  loop_ = loop;
+    std::lock_guard<std::mutex> lock(mu_);
+    loop_ = loop;
 }
 
 int MediaSource::set_stream_selected(int stream, bool selected) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (stream < 0 || size_t(stream) >= selected_.size())
-    return AVERROR(EINVAL);
-  selected_[stream] = selected;
-  return 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stream < 0 || size_t(stream) >= selected_.size()) return AVERROR(EINVAL);
+    selected_[stream] = selected;
+    return 0;
 }
 
 bool MediaSource::playing() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return playing_;
+    std::lock_guard<std::mutex> lock(mu_);
+    return playing_;
 }
 
 int MediaSource::position_ms() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  int64_t pos = std::max<int64_t>(clock_ms(Clock::now()), 0);
-  if (duration_ms_ > 0)
-    pos = std::min(pos, duration_ms_);
-  return int(pos);
+    std::lock_guard<std::mutex> lock(mu_);
+    int64_t pos = std::max<int64_t>(clock_ms(Clock::now()), 0);
+    if (duration_ms_ > 0) pos = std::min(pos, duration_ms_);
+    return int(pos);
 }
 
 int MediaSource::duration_ms() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return int(duration_ms_);
+    std::lock_guard<std::mutex> lock(mu_);
+    return int(duration_ms_);
 }
 
-} // namespace kavori
+}  // namespace kavori

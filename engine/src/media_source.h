@@ -29,87 +29,86 @@ namespace kavori {
 
 // What prepare learns about the media; the player keeps it until it is freed.
 struct MediaInfo {
-  std::unique_ptr<KavoriCloudMediaMeta> meta;
-  std::string video_codec; // empty without a video stream
-  std::string audio_codec; // empty without an audio stream
+    std::unique_ptr<KavoriCloudMediaMeta> meta;
+    std::string video_codec;  // empty without a video stream
+    std::string audio_codec;  // empty without an audio stream
 };
 
 class MediaSource {
-public:
-  using InfoSink = std::function<void(MediaInfo)>;
+  public:
+    using InfoSink = std::function<void(MediaInfo)>;
 
-  // speed: multiple of real time, 0 unpaced; loop: 1 plays once, 0 forever, n n
-  // times.
-  MediaSource(std::string url, MessageQueue &queue, InfoSink sink, int speed,
-              int loop);
-  ~MediaSource() { shutdown(); }
-  MediaSource(const MediaSource &) = delete;
-  MediaSource &operator=(const MediaSource &) = delete;
+    // speed: multiple of real time, 0 unpaced; loop: 1 plays once, 0 forever, n n
+    // times.
+    MediaSource(std::string url, MessageQueue &queue, InfoSink sink, int speed, int loop);
+    ~MediaSource() { shutdown(); }
+    MediaSource(const MediaSource &) = delete;
+    MediaSource &operator=(const MediaSource &) = delete;
 
-  void prepare(); // starts the worker; its messages report the outcome
-  int start();
-  int pause();
-  int stop();
-  int seek(int64_t msec);
-  void set_speed(int speed);
-  void set_loop(int loop);
-  int set_stream_selected(int stream, bool selected);
-  bool playing() const;
-  int position_ms() const;
-  int duration_ms() const;
-  // Stops the worker and waits for it; never call it on the worker itself.
-  void shutdown();
+    void prepare();  // starts the worker; its messages report the outcome
+    int start();
+    int pause();
+    int stop();
+    int seek(int64_t msec);
+    void set_speed(int speed);
+    void set_loop(int loop);
+    int set_stream_selected(int stream, bool selected);
+    bool playing() const;
+    int position_ms() const;
+    int duration_ms() const;
+    // Stops the worker and waits for it; never call it on the worker itself.
+    void shutdown();
 
-private:
-  using Clock = std::chrono::steady_clock;
+  private:
+    using Clock = std::chrono::steady_clock;
 
-  void run();
-  int open();
-  void announce();
-  void step(std::unique_lock<std::mutex> &lk);
-  bool due(std::unique_lock<std::mutex> &lk, int64_t media_ms);
-  void read_packet(std::unique_lock<std::mutex> &lk);
-  void consume_packet();
-  void finish_pass(std::unique_lock<std::mutex> &lk);
-  void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
-  int64_t clock_ms(Clock::time_point now) const; // needs mu_
-  static int interrupted(void *opaque);
+    void run();
+    int open();
+    void announce();
+    void step(std::unique_lock<std::mutex> &lk);
+    bool due(std::unique_lock<std::mutex> &lk, int64_t media_ms);
+    void read_packet(std::unique_lock<std::mutex> &lk);
+    void consume_packet();
+    void finish_pass(std::unique_lock<std::mutex> &lk);
+    void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
+    int64_t clock_ms(Clock::time_point now) const;  // needs mu_
+    static int interrupted(void *opaque);
 
-  const std::string url_;
-  MessageQueue &queue_;
-  const InfoSink sink_;
-  std::thread worker_;
-  std::atomic<bool> abort_{false};
+    const std::string url_;
+    MessageQueue &queue_;
+    const InfoSink sink_;
+    std::thread worker_;
+    std::atomic<bool> abort_{false};
 
-  // Worker only.
-  AVFormatContext *fmt_ = nullptr;
-  AVPacket *pkt_ = nullptr;
-  bool audio_started_ = false;
-  bool video_started_ = false;
+    // Worker only.
+    AVFormatContext *fmt_ = nullptr;
+    AVPacket *pkt_ = nullptr;
+    bool audio_started_ = false;
+    bool video_started_ = false;
 
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  // Guarded by mu_.
-  enum class State { kOpening, kReady, kFailed } state_ = State::kOpening;
-  int speed_;
-  int loop_;
-  int passes_ = 0;
-  bool playing_ = false;
-  bool completed_ = false;
-  bool eof_ = false;
-  bool rewind_ = false;
-  int64_t seek_target_ = -1;
-  bool have_packet_ = false;
-  int64_t packet_ms_ = 0;
-  int packet_type_ = -1;
-  int64_t media_anchor_ms_ = 0; // the clock reads this at wall_anchor_
-  Clock::time_point wall_anchor_;
-  int64_t duration_ms_ = 0;
-  int64_t start_ms_ = 0;
-  std::vector<bool> selected_;
-  std::vector<int> stream_types_;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    // Guarded by mu_.
+    enum class State { kOpening, kReady, kFailed } state_ = State::kOpening;
+    int speed_;
+    int loop_;
+    int passes_ = 0;
+    bool playing_ = false;
+    bool completed_ = false;
+    bool eof_ = false;
+    bool rewind_ = false;
+    int64_t seek_target_ = -1;
+    bool have_packet_ = false;
+    int64_t packet_ms_ = 0;
+    int packet_type_ = -1;
+    int64_t media_anchor_ms_ = 0;  // the clock reads this at wall_anchor_
+    Clock::time_point wall_anchor_;
+    int64_t duration_ms_ = 0;
+    int64_t start_ms_ = 0;
+    std::vector<bool> selected_;
+    std::vector<int> stream_types_;
 };
 
-} // namespace kavori
+}  // namespace kavori
 
 #endif

@@ -22,47 +22,46 @@
 #include "message_queue.h"
 
 struct KavoriCloudMediaPlayer {
-  explicit KavoriCloudMediaPlayer(int serial_number) : serial(serial_number) {}
-  ~KavoriCloudMediaPlayer();
+    explicit KavoriCloudMediaPlayer(int serial_number) : serial(serial_number) {}
+    ~KavoriCloudMediaPlayer();
 
-  void keep(kavori::MediaInfo info); // the media source's sink, on its worker
+    void keep(kavori::MediaInfo info);  // the media source's sink, on its worker
 
-  // Immutable.
-  const int serial;
+    // Immutable.
+    const int serial;
 
-  std::atomic<int> refs{1};
-  kavori::MessageQueue queue;
-  // The newest metadata tree; every tree stays alive in metas until the player
-  // is freed.
-  std::atomic<KavoriCloudMediaMeta *> meta{nullptr};
+    std::atomic<int> refs{1};
+    kavori::MessageQueue queue;
+    // The newest metadata tree; every tree stays alive in metas until the player
+    // is freed.
+    std::atomic<KavoriCloudMediaMeta *> meta{nullptr};
 
-  std::mutex mu;
-  // Guarded by mu.
-  std::condition_variable entry_cv;
-  bool entry_may_run = false; // set by prepare and shutdown
-  bool shut_down = false;
-  void *weak_thiz = nullptr;
-  void *inject_opaque = nullptr;
-  void *surface = nullptr;
-  std::string url;
-  std::unique_ptr<kavori::MediaSource> media;
-  bool script_playing = false;
-  int speed = 1;
-  int loop = 1;
-  float volume_left = 1.0f;
-  float volume_right = 1.0f;
-  std::map<std::string, std::string> options; // "category/name" -> value
-  std::map<int, float> float_properties;
-  std::map<int, int64_t> int_properties;
-  bool recording = false;
-  int record_value = 0;
-  std::string decrypt_token;
-  std::vector<std::string> subtitle_urls;
-  std::vector<std::unique_ptr<KavoriCloudMediaMeta>> metas;
-  std::deque<std::string>
-      texts; // a deque never moves its elements, so c_str() stays valid
-  char *video_codec = nullptr;
-  char *audio_codec = nullptr;
+    std::mutex mu;
+    // Guarded by mu.
+    std::condition_variable entry_cv;
+    bool entry_may_run = false;  // set by prepare and shutdown
+    bool shut_down = false;
+    void *weak_thiz = nullptr;
+    void *inject_opaque = nullptr;
+    void *surface = nullptr;
+    std::string url;
+    std::unique_ptr<kavori::MediaSource> media;
+    bool script_playing = false;
+    int speed = 1;
+    int loop = 1;
+    float volume_left = 1.0f;
+    float volume_right = 1.0f;
+    std::map<std::string, std::string> options;  // "category/name" -> value
+    std::map<int, float> float_properties;
+    std::map<int, int64_t> int_properties;
+    bool recording = false;
+    int record_value = 0;
+    std::string decrypt_token;
+    std::vector<std::string> subtitle_urls;
+    std::vector<std::unique_ptr<KavoriCloudMediaMeta>> metas;
+    std::deque<std::string> texts;  // a deque never moves its elements, so c_str() stays valid
+    char *video_codec = nullptr;
+    char *audio_codec = nullptr;
 };
 
 #endif

@@ -11,12 +11,12 @@
 namespace kavori {
 
 struct ScriptItem {
-  int32_t what = 0;
-  int32_t param1 = 0;
-  int32_t param2 = 0;
-  bool has_payload = false;
-  std::string payload; // the bytes before the NUL that the obj gets
-  uint64_t count = 1;
+    int32_t what = 0;
+    int32_t param1 = 0;
+    int32_t param2 = 0;
+    bool has_payload = false;
+    std::string payload;  // the bytes before the NUL that the obj gets
+    uint64_t count = 1;
 };
 
 // Scripts longer than this many messages are refused rather than exhausting
@@ -28,6 +28,6 @@ bool is_script_url(const char *url);
 bool parse_script(const std::string &items, std::vector<ScriptItem> *out);
 void queue_script(const std::vector<ScriptItem> &items, MessageQueue &queue);
 
-} // namespace kavori
+}  // namespace kavori
 
 #endif

@@ -13,31 +13,33 @@ namespace kavori {
 // use.
 int trace_fd();
 
-inline bool trace_on() { return trace_fd() >= 0; }
+inline bool trace_on() {
+    return trace_fd() >= 0;
+}
 
 // Builds one line and writes it when destroyed. Use only after trace_on().
 class TraceLine {
-public:
-  explicit TraceLine(const char *name) : line_(name) {}
-  TraceLine(const char *name, int serial); // serial 0 stands for a null player
-  ~TraceLine();
-  TraceLine(const TraceLine &) = delete;
-  TraceLine &operator=(const TraceLine &) = delete;
+  public:
+    explicit TraceLine(const char *name) : line_(name) {}
+    TraceLine(const char *name, int serial);  // serial 0 stands for a null player
+    ~TraceLine();
+    TraceLine(const TraceLine &) = delete;
+    TraceLine &operator=(const TraceLine &) = delete;
 
-  TraceLine &text(const char *s);
-  TraceLine &ptr(const void *p);
-  TraceLine &fn(void (*f)());
-  TraceLine &num(int64_t v);
-  TraceLine &real(double v);
+    TraceLine &text(const char *s);
+    TraceLine &ptr(const void *p);
+    TraceLine &fn(void (*f)());
+    TraceLine &num(int64_t v);
+    TraceLine &real(double v);
 
-private:
-  std::string line_;
+  private:
+    std::string line_;
 };
 
 // The lines written when a player's count reaches zero and when its message
 // thread ends.
 void trace_event(const char *event, int serial);
 
-} // namespace kavori
+}  // namespace kavori
 
 #endif
