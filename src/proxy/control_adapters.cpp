@@ -22,215 +22,197 @@ namespace {
 // adapter is null).
 template <typename Call>
 void Run(Player *found, const char *adapter, Call &&call) {
-  EngineRef mp(found);
-  if (!mp) {
-    if (adapter != nullptr) {
-      LOGE("napi_proxy-->%s mp NULL", adapter);
+    EngineRef mp(found);
+    if (!mp) {
+        if (adapter != nullptr) {
+            LOGE("napi_proxy-->%s mp NULL", adapter);
+        }
+        return;
     }
-    return;
-  }
-  call(mp.get());
+    call(mp.get());
 }
 
 template <typename Result, typename Call>
 Result Ask(Player *found, const char *adapter, Result neutral, Call &&call) {
-  Result result = neutral;
-  Run(found, adapter, [&](Player *mp) { result = call(mp); });
-  return result;
+    Result result = neutral;
+    Run(found, adapter, [&](Player *mp) { result = call(mp); });
+    return result;
 }
 
 // The engine's text lives only as long as its player, which may end on another
 // thread as soon as the reference is dropped: hand out a copy, valid until this
 // thread's next codec query.
 char *CodecText(int (*query)(Player *, char **), Player *mp) {
-  thread_local std::string copy;
-  char *text = nullptr;
-  query(mp, &text);
-  if (text == nullptr) {
-    return nullptr;
-  }
-  copy = text;
-  return &copy[0];
+    thread_local std::string copy;
+    char *text = nullptr;
+    query(mp, &text);
+    if (text == nullptr) {
+        return nullptr;
+    }
+    copy = text;
+    return &copy[0];
 }
 
-} // namespace
+}  // namespace
 
 void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
-  {
-    EngineRef mp(get_media_player(id_));
-    if (!mp) {
-      LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource mp NULL");
-      return;
+    {
+        EngineRef mp(get_media_player(id_));
+        if (!mp) {
+            LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource mp NULL");
+            return;
+        }
+        LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 317);
+        kvmp_set_data_source(mp.get(), url);
+        LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 319);
     }
-    LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 317);
-    kvmp_set_data_source(mp.get(), url);
-    LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 319);
-  }
-  LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 321);
+    LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 321);
 }
 
 // The duplicate belongs to the player and is closed once the player is shut
 // down; the caller's descriptor stays the caller's.
 void Proxy::KavoriCloudMediaPlayer_setDataSourceFd(int fd) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSourceFd",
-      [&](Player *mp) {
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSourceFd", [&](Player *mp) {
         int duplicate = dup(fd);
         if (duplicate < 0) {
-          LOGE(
-              "napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed");
-          return;
+            LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed");
+            return;
         }
         char url[128] = {0};
         snprintf(url, sizeof(url), "pipe:%d", duplicate);
         kvmp_set_data_source(mp, url);
         if (!keep_duplicate(mp, duplicate)) {
-          close(duplicate); // ended (so shut down) meanwhile on another thread
+            close(duplicate);  // ended (so shut down) meanwhile on another thread
         }
-      });
+    });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setDecryptTokenForHLS(char *token) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDecryptTokenForHLS",
-      [&](Player *mp) { kvmp_set_decrypt_token_for_hls(mp, token); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDecryptTokenForHLS",
+        [&](Player *mp) { kvmp_set_decrypt_token_for_hls(mp, token); });
 }
 
-void Proxy::KavoriCloudMediaPlayer_setOption(int category, char *name,
-                                             char *value) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOption",
-      [&](Player *mp) { kvmp_set_option(mp, category, name, value); });
+void Proxy::KavoriCloudMediaPlayer_setOption(int category, char *name, char *value) {
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOption",
+        [&](Player *mp) { kvmp_set_option(mp, category, name, value); });
 }
 
-void Proxy::KavoriCloudMediaPlayer_setOptionLong(int category, char *name,
-                                                 long value) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOptionLong",
-      [&](Player *mp) { kvmp_set_option_int(mp, category, name, value); });
+void Proxy::KavoriCloudMediaPlayer_setOptionLong(int category, char *name, long value) {
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOptionLong",
+        [&](Player *mp) { kvmp_set_option_int(mp, category, name, value); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_prepareAsync() {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_prepareAsync",
-      kvmp_prepare_async);
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_prepareAsync", kvmp_prepare_async);
 }
 
 void Proxy::KavoriCloudMediaPlayer_start() {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_start", kvmp_start);
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_start", kvmp_start);
 }
 
 void Proxy::KavoriCloudMediaPlayer_pause() {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_pause", kvmp_pause);
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_pause", kvmp_pause);
 }
 
 void Proxy::KavoriCloudMediaPlayer_stop() {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_stop", kvmp_stop);
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_stop", kvmp_stop);
 }
 
 void Proxy::KavoriCloudMediaPlayer_seekTo(long msec) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_seekTo",
-      [&](Player *mp) { kvmp_seek_to(mp, msec); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_seekTo",
+        [&](Player *mp) { kvmp_seek_to(mp, msec); });
 }
 
 bool Proxy::KavoriCloudMediaPlayer_isPlaying() {
-  Player *found = get_media_player(id_);
-  LOGE("napi_proxy-->KavoriCloudMediaPlayer_isPlaying");
-  return Ask(found, "KavoriCloudMediaPlayer_isPlaying", false,
-             [](Player *mp) { return (kvmp_is_playing(mp) & 1) != 0; });
+    Player *found = get_media_player(id_);
+    LOGE("napi_proxy-->KavoriCloudMediaPlayer_isPlaying");
+    return Ask(found, "KavoriCloudMediaPlayer_isPlaying", false,
+               [](Player *mp) { return (kvmp_is_playing(mp) & 1) != 0; });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getCurrentPosition() {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getCurrentPosition",
-             0, kvmp_get_current_position);
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getCurrentPosition", 0,
+               kvmp_get_current_position);
 }
 
 int Proxy::KavoriCloudMediaPlayer_getDuration() {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getDuration", 0,
-             kvmp_get_duration);
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getDuration", 0, kvmp_get_duration);
 }
 
 void Proxy::KavoriCloudMediaPlayer_setVolume(float left, float right) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setVolume",
-      [&](Player *mp) { kvmp_set_volume(mp, left, right); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setVolume",
+        [&](Player *mp) { kvmp_set_volume(mp, left, right); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setPropertyFloat(int property, float value) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyFloat",
-      [&](Player *mp) { kvmp_set_property_float(mp, property, value); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyFloat",
+        [&](Player *mp) { kvmp_set_property_float(mp, property, value); });
 }
 
-float Proxy::KavoriCloudMediaPlayer_getPropertyFloat(int property,
-                                                     float fallback) {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyFloat",
-             0.0f, [&](Player *mp) {
-               return kvmp_get_property_float(mp, property, fallback);
-             });
+float Proxy::KavoriCloudMediaPlayer_getPropertyFloat(int property, float fallback) {
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyFloat", 0.0f,
+               [&](Player *mp) { return kvmp_get_property_float(mp, property, fallback); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setPropertyLong(int property, long value) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyLong",
-      [&](Player *mp) { kvmp_set_property_int64(mp, property, value); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyLong",
+        [&](Player *mp) { kvmp_set_property_int64(mp, property, value); });
 }
 
-long Proxy::KavoriCloudMediaPlayer_getPropertyLong(int property,
-                                                   long fallback) {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyLong",
-             0L, [&](Player *mp) {
-               return kvmp_get_property_int64(mp, property, fallback);
-             });
+long Proxy::KavoriCloudMediaPlayer_getPropertyLong(int property, long fallback) {
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyLong", 0L,
+               [&](Player *mp) { return kvmp_get_property_int64(mp, property, fallback); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getAudioSessionId() {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getAudioSessionId",
-             0, kvmp_get_audio_session_id);
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getAudioSessionId", 0,
+               kvmp_get_audio_session_id);
 }
 
 void Proxy::KavoriCloudMediaPlayer_setLoopCount(int count) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setLoopCount",
-      [&](Player *mp) { kvmp_set_loop(mp, count); });
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setLoopCount",
+        [&](Player *mp) { kvmp_set_loop(mp, count); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getLoopCount() {
-  return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getLoopCount", 0,
-             kvmp_get_loop);
+    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getLoopCount", 0, kvmp_get_loop);
 }
 
 char *Proxy::KavoriCloudMediaPlayer_getVideoCodecInfo() {
-  return Ask<char *>(
-      get_media_player(id_), "KavoriCloudMediaPlayer_getVideoCodecInfo",
-      nullptr,
-      [](Player *mp) { return CodecText(kvmp_get_video_codec_info, mp); });
+    return Ask<char *>(get_media_player(id_), "KavoriCloudMediaPlayer_getVideoCodecInfo", nullptr,
+                       [](Player *mp) { return CodecText(kvmp_get_video_codec_info, mp); });
 }
 
 char *Proxy::KavoriCloudMediaPlayer_getAudioCodecInfo() {
-  LOGI("%s\n", "KavoriCloudMediaPlayer_getAudioCodecInfo");
-  return Ask<char *>(
-      get_media_player(id_), "KavoriCloudMediaPlayer_getAudioCodecInfo",
-      nullptr,
-      [](Player *mp) { return CodecText(kvmp_get_audio_codec_info, mp); });
+    LOGI("%s\n", "KavoriCloudMediaPlayer_getAudioCodecInfo");
+    return Ask<char *>(get_media_player(id_), "KavoriCloudMediaPlayer_getAudioCodecInfo", nullptr,
+                       [](Player *mp) { return CodecText(kvmp_get_audio_codec_info, mp); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setStreamSelected",
-      [&](Player *mp) {
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setStreamSelected", [&](Player *mp) {
         if (kvmp_set_stream_selected(mp, stream, select) < 0) {
-          LOGI("failed to %s %d", select ? "select" : "deselect", stream);
+            LOGI("failed to %s %d", select ? "select" : "deselect", stream);
         }
-      });
+    });
 }
 
 void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
-  // Same line as setDataSource's, as the device build writes it.
-  Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSource",
-      [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
+    // Same line as setDataSource's, as the device build writes it.
+    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSource",
+        [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }
 
 // The recording adapters write no line.
 int Proxy::KavoriCloudMediaPlayer_startRecord(int value) {
-  return Ask(get_media_player(id_), nullptr, 0,
-             [&](Player *mp) { return kvmp_start_record(mp, value); });
+    return Ask(get_media_player(id_), nullptr, 0,
+               [&](Player *mp) { return kvmp_start_record(mp, value); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_stopRecord() {
-  return Ask(get_media_player(id_), nullptr, 0, kvmp_stop_record);
+    return Ask(get_media_player(id_), nullptr, 0, kvmp_stop_record);
 }
 
 int Proxy::KavoriCloudMediaPlayer_isRecord() {
-  return Ask(get_media_player(id_), nullptr, 0, kvmp_is_record);
+    return Ask(get_media_player(id_), nullptr, 0, kvmp_is_record);
 }

@@ -22,9 +22,8 @@
 namespace {
 
 struct Registered {
-  KavoriCloudMediaPlayer *mp =
-      nullptr;          // holds the registry's reference when not null
-  std::vector<int> fds; // duplicates mp reads as pipe: sources
+    KavoriCloudMediaPlayer *mp = nullptr;  // holds the registry's reference when not null
+    std::vector<int> fds;                  // duplicates mp reads as pipe: sources
 };
 
 // Guarded by registryMutex_.
@@ -36,213 +35,208 @@ std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 // Gives back what an entry held, outside the lock. The player is shut down by
 // then, so nothing reads the duplicates any more.
 void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
-  kvmp_dec_ref_p(&mp);
-  for (int fd : fds) {
-    close(fd);
-  }
-  fds.clear();
+    kvmp_dec_ref_p(&mp);
+    for (int fd : fds) {
+        close(fd);
+    }
+    fds.clear();
 }
 
 // Takes the id's entry out if it still names mp (another thread may have
 // replaced it).
 void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
-  LOGI("napi_proxy-->set_media_player");
-  KavoriCloudMediaPlayer *dropped = nullptr;
-  std::vector<int> fds;
-  {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    auto it = mediaPlayerMap_.find(id);
-    if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
-      return;
+    LOGI("napi_proxy-->set_media_player");
+    KavoriCloudMediaPlayer *dropped = nullptr;
+    std::vector<int> fds;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        auto it = mediaPlayerMap_.find(id);
+        if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
+            return;
+        }
+        dropped = it->second.mp;
+        fds.swap(it->second.fds);
+        mediaPlayerMap_.erase(it);
     }
-    dropped = it->second.mp;
-    fds.swap(it->second.fds);
-    mediaPlayerMap_.erase(it);
-  }
-  Discard(dropped, fds);
+    Discard(dropped, fds);
 }
 
-} // namespace
+}  // namespace
 
 MessageLoopCallback load_message_loop_callback() {
-  return messageLoopCallback_.load(std::memory_order_acquire);
+    return messageLoopCallback_.load(std::memory_order_acquire);
 }
 
-KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id)
-    : id_(id) {}
+KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id) {}
 
-KavoriCloudMediaPlayer *
-KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
-  std::lock_guard<std::mutex> lock(registryMutex_);
-  auto it = mediaPlayerMap_.find(id);
-  if (it == mediaPlayerMap_.end() || it->second.mp == nullptr) {
-    return nullptr;
-  }
-  kvmp_inc_ref(it->second.mp);
-  return it->second.mp;
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    auto it = mediaPlayerMap_.find(id);
+    if (it == mediaPlayerMap_.end() || it->second.mp == nullptr) {
+        return nullptr;
+    }
+    kvmp_inc_ref(it->second.mp);
+    return it->second.mp;
 }
 
 // A null mp gives back the registered player's reference and duplicates and
 // leaves the entry holding null; a non-null mp fills an entry only while it
 // holds no player.
-KavoriCloudMediaPlayer *
-KavoriCloudPlayerNapiProxy::set_media_player(std::string id,
-                                             KavoriCloudMediaPlayer *mp) {
-  LOGI("napi_proxy-->set_media_player");
-  KavoriCloudMediaPlayer *dropped = nullptr;
-  std::vector<int> fds;
-  KavoriCloudMediaPlayer *stored = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    Registered &entry = mediaPlayerMap_[id];
-    if (mp == nullptr) {
-      dropped = std::exchange(entry.mp, nullptr);
-      fds.swap(entry.fds);
-    } else if (entry.mp == nullptr) {
-      kvmp_inc_ref(mp);
-      entry.mp = mp;
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string id,
+                                                                     KavoriCloudMediaPlayer *mp) {
+    LOGI("napi_proxy-->set_media_player");
+    KavoriCloudMediaPlayer *dropped = nullptr;
+    std::vector<int> fds;
+    KavoriCloudMediaPlayer *stored = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        Registered &entry = mediaPlayerMap_[id];
+        if (mp == nullptr) {
+            dropped = std::exchange(entry.mp, nullptr);
+            fds.swap(entry.fds);
+        } else if (entry.mp == nullptr) {
+            kvmp_inc_ref(mp);
+            entry.mp = mp;
+        }
+        stored = entry.mp;
     }
-    stored = entry.mp;
-  }
-  Discard(dropped, fds);
-  return stored;
+    Discard(dropped, fds);
+    return stored;
 }
 
 // A player still named by the entry is ended with it: once unreachable it would
 // only keep its thread and descriptors for good.
 void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
-  KavoriCloudMediaPlayer *dropped = nullptr;
-  std::vector<int> fds;
-  {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    auto it = mediaPlayerMap_.find(id);
-    if (it == mediaPlayerMap_.end()) {
-      return;
+    KavoriCloudMediaPlayer *dropped = nullptr;
+    std::vector<int> fds;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        auto it = mediaPlayerMap_.find(id);
+        if (it == mediaPlayerMap_.end()) {
+            return;
+        }
+        dropped = it->second.mp;
+        fds.swap(it->second.fds);
+        mediaPlayerMap_.erase(it);
     }
-    dropped = it->second.mp;
-    fds.swap(it->second.fds);
-    mediaPlayerMap_.erase(it);
-  }
-  if (dropped != nullptr) {
-    kvmp_shutdown(dropped);
-  }
-  Discard(dropped, fds);
+    if (dropped != nullptr) {
+        kvmp_shutdown(dropped);
+    }
+    Discard(dropped, fds);
 }
 
-void KavoriCloudPlayerNapiProxy::message_loop_callback(
-    MessageLoopCallback callback) {
-  messageLoopCallback_.store(callback, std::memory_order_release);
+void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
+    messageLoopCallback_.store(callback, std::memory_order_release);
 }
 
 // The player is registered before the caller configures it; null when the id
 // already has one or the engine made none.
-KavoriCloudMediaPlayer *
-KavoriCloudPlayerNapiProxy::create_player(const char *operation) {
-  if (!globalInited_.load()) {
-    kvmp_global_init();
-    globalInited_.store(true);
-  }
-  if (EngineRef existing{get_media_player(id_)}) {
-    LOGE("napi_proxy-->%s player exists", operation);
-    return nullptr;
-  }
-  KavoriCloudMediaPlayer *mp = kvmp_create(message_loop);
-  if (mp == nullptr) {
-    LOGE("napi_proxy-->%s create failed", operation);
-    return nullptr;
-  }
-  if (set_media_player(id_, mp) != mp) {
-    // A racing creator registered first.
-    LOGE("napi_proxy-->%s player exists", operation);
-    kvmp_shutdown(mp);
-    kvmp_dec_ref_p(&mp);
-  }
-  return mp;
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *operation) {
+    if (!globalInited_.load()) {
+        kvmp_global_init();
+        globalInited_.store(true);
+    }
+    if (EngineRef existing{get_media_player(id_)}) {
+        LOGE("napi_proxy-->%s player exists", operation);
+        return nullptr;
+    }
+    KavoriCloudMediaPlayer *mp = kvmp_create(message_loop);
+    if (mp == nullptr) {
+        LOGE("napi_proxy-->%s create failed", operation);
+        return nullptr;
+    }
+    if (set_media_player(id_, mp) != mp) {
+        // A racing creator registered first.
+        LOGE("napi_proxy-->%s player exists", operation);
+        kvmp_shutdown(mp);
+        kvmp_dec_ref_p(&mp);
+    }
+    return mp;
 }
 
-void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init(
-    void *xcomponent, void *window) {
-  LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
-  EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init"));
-  if (mp) {
-    kvmp_set_surface(mp.get(), window);
-    kvmp_set_weak_thiz(mp.get(), xcomponent);
-  }
+void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init(void *xcomponent,
+                                                                    void *window) {
+    LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
+    EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init"));
+    if (mp) {
+        kvmp_set_surface(mp.get(), window);
+        kvmp_set_weak_thiz(mp.get(), xcomponent);
+    }
 }
 
-void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init_audio(
-    void *xcomponent) {
-  LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_init_audio");
-  EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init_audio"));
-  if (mp) {
-    kvmp_set_weak_thiz(mp.get(), xcomponent);
-  }
+void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init_audio(void *xcomponent) {
+    LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_init_audio");
+    EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init_audio"));
+    if (mp) {
+        kvmp_set_weak_thiz(mp.get(), xcomponent);
+    }
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup_audio() {
-  LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
-  EngineRef mp(create_player("KavoriCloudMediaPlayer_native_setup_audio"));
-  if (mp) {
-    kvmp_set_inject_opaque(mp.get(), kvmp_get_weak_thiz(mp.get()));
-  }
+    LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
+    EngineRef mp(create_player("KavoriCloudMediaPlayer_native_setup_audio"));
+    if (mp) {
+        kvmp_set_inject_opaque(mp.get(), kvmp_get_weak_thiz(mp.get()));
+    }
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup() {
-  LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
-  EngineRef mp(get_media_player(id_));
-  if (!mp) {
-    LOGE("napi_proxy-->KavoriCloudMediaPlayer_native_setup mp NULL");
-    return;
-  }
-  kvmp_set_inject_opaque(mp.get(), kvmp_get_weak_thiz(mp.get()));
+    LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
+    EngineRef mp(get_media_player(id_));
+    if (!mp) {
+        LOGE("napi_proxy-->KavoriCloudMediaPlayer_native_setup mp NULL");
+        return;
+    }
+    kvmp_set_inject_opaque(mp.get(), kvmp_get_weak_thiz(mp.get()));
 }
 
 int message_loop(void *arg) {
-  LOGI("napi_proxy-->message_loop");
-  message_loop_n(arg);
-  auto *mp = static_cast<KavoriCloudMediaPlayer *>(arg);
-  kvmp_dec_ref_p(&mp);
-  return 0;
+    LOGI("napi_proxy-->message_loop");
+    message_loop_n(arg);
+    auto *mp = static_cast<KavoriCloudMediaPlayer *>(arg);
+    kvmp_dec_ref_p(&mp);
+    return 0;
 }
 
 // The engine frees the player once its message thread has let go too.
 void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine) {
-  EngineRef mp(get_media_player(id_));
-  if (!mp) {
-    if (nullLine != nullptr) {
-      LOGE("%s", nullLine);
+    EngineRef mp(get_media_player(id_));
+    if (!mp) {
+        if (nullLine != nullptr) {
+            LOGE("%s", nullLine);
+        }
+        return;
     }
-    return;
-  }
-  kvmp_shutdown(mp.get());
-  Unregister(id_, mp.get());
+    kvmp_shutdown(mp.get());
+    Unregister(id_, mp.get());
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_release() {
-  end_player("napi_proxy-->KavoriCloudMediaPlayer_release mp NULL");
+    end_player("napi_proxy-->KavoriCloudMediaPlayer_release mp NULL");
 }
 
-void KavoriCloudPlayerNapiProxy::end_media_player() { end_player(nullptr); }
+void KavoriCloudPlayerNapiProxy::end_media_player() {
+    end_player(nullptr);
+}
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
-  EngineRef mp(get_media_player(id_));
-  if (!mp) {
-    LOGE("napi_proxy-->KavoriCloudMediaPlayer_reset mp NULL");
-    return;
-  }
-  kvmp_set_surface(mp.get(), nullptr);
-  kvmp_set_weak_thiz(mp.get(), nullptr);
-  KavoriCloudMediaPlayer_release();
-  LOGI("napi_proxy-->KavoriCloudMediaPlayer_reset");
+    EngineRef mp(get_media_player(id_));
+    if (!mp) {
+        LOGE("napi_proxy-->KavoriCloudMediaPlayer_reset mp NULL");
+        return;
+    }
+    kvmp_set_surface(mp.get(), nullptr);
+    kvmp_set_weak_thiz(mp.get(), nullptr);
+    KavoriCloudMediaPlayer_release();
+    LOGI("napi_proxy-->KavoriCloudMediaPlayer_reset");
 }
 
-bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp,
-                                                int fd) {
-  std::lock_guard<std::mutex> lock(registryMutex_);
-  auto it = mediaPlayerMap_.find(id_);
-  if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
-    return false;
-  }
-  it->second.fds.push_back(fd);
-  return true;
+bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    auto it = mediaPlayerMap_.find(id_);
+    if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
+        return false;
+    }
+    it->second.fds.push_back(fd);
+    return true;
 }
