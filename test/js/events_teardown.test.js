@@ -1,0 +1,113 @@
+'use strict';
+// Teardown around the event bridge: environments that go away with events queued, players
+// released in the middle of an event storm, and process exit during a flood. Each case runs in
+// a child process, since a fault here crashes.
+const test = require('node:test');
+const assert = require('node:assert');
+const { spawnSync } = require('node:child_process');
+
+const loaderPath = JSON.stringify(require.resolve('./loader.js'));
+const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
+
+function child(source) {
+  const r = spawnSync(process.execPath, ['-e', source], {
+    encoding: 'utf8', timeout: 120000, env: { ...process.env },
+  });
+  return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
+}
+const prelude = `
+  const { loadModule } = require(${loaderPath});
+  const { until, threadCount, fdCount } = require(${helpersPath});
+  const m = loadModule();
+  const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+  const settled = (base) => until(() => threadCount() <= base.threads && fdCount() <= base.fds,
+    'threads and descriptors back', 30000).catch(() => {
+    throw new Error('left: ' + JSON.stringify([base, threadCount(), fdCount()]));
+  });
+  const start = (id, s) => { m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id); };
+`;
+
+test('worker environments that register the listener and end during a flood', () => {
+  const r = child(`${prelude}
+    const { Worker } = require('node:worker_threads');
+    // The worker takes the listener, floods, and ends after its first events: by returning
+    // (its loop runs dry), by process.exit, or terminated from outside.
+    const workerSource = (id, how) => \`
+      const { parentPort } = require('node:worker_threads');
+      const m = require(${loaderPath.replace(/\\/g, '\\\\')}).loadModule();
+      let n = 0;
+      m._setMessageListener('\${id}', () => { n++; });
+      m._native_init_audio('\${id}');
+      m._setDataSource('\${id}', 'script:502,1,2*1000000;422,0,3,str:abc*300000');
+      m._prepareAsync('\${id}');
+      const t = setInterval(() => {
+        if (n < 1000) return;
+        clearInterval(t);
+        parentPort.postMessage(n);
+        if ('\${how}' === 'exit') process.exit(0);
+        if ('\${how}' === 'spin') for (;;);
+      }, 1);\`;
+    (async () => {
+      let base = null;  // after a first round: Node opens some descriptors of its own lazily
+      for (const [round, how] of ['return', 'return', 'exit', 'spin', 'return', 'exit', 'spin'].entries()) {
+        const id = 'flood' + round;
+        const w = new Worker(workerSource(id, how), { eval: true });
+        const exited = new Promise((resolve) => w.once('exit', resolve));
+        await new Promise((resolve) => w.once('message', resolve));
+        if (how === 'spin') await w.terminate();
+        await exited;
+        await sleep(50);  // the flood goes on with no environment to take it
+        let got = 0;
+        m._setMessageListener('main', () => got++);
+        start('main' + round, '200*10');
+        await until(() => got >= 10, 'main listener events');
+        m._release(id);
+        m._release('main' + round);
+        if (round === 0) {
+          await sleep(200);
+          base = { threads: threadCount(), fds: fdCount() };
+        }
+      }
+      await settled(base);
+      console.log('ok');
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.signal, null, r.err);
+  assert.strictEqual(r.status, 0, r.err);
+  assert.strictEqual(r.out, 'ok');
+});
+
+test('release of a player during an event storm, 1,000 times', () => {
+  const r = child(`${prelude}
+    (async () => {
+      let got = 0;
+      m._setMessageListener('storm', () => got++);
+      start('warm', '200');
+      await until(() => got === 1, 'warm-up event');
+      m._release('warm');
+      await sleep(100);
+      const base = { threads: threadCount(), fds: fdCount() };
+      for (let i = 0; i < 1000; i++) {
+        start('storm', '502,1,2*100000;428,0,0,str:text*1000;300');
+        if (i % 10 === 0) await new Promise(setImmediate);
+        m._release('storm');
+      }
+      await settled(base);
+      console.log('ok', got > 0);
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.signal, null, r.err);
+  assert.strictEqual(r.status, 0, r.err);
+  assert.strictEqual(r.out, 'ok true');
+});
+
+test('process exit while players flood the listener', () => {
+  // Ends from inside the listener, with events of four players still queued.
+  for (const ending of ['process.exit(0)', 'clearInterval(keep)']) {
+    const r = child(`${prelude}
+      let got = 0;
+      const keep = setInterval(() => {}, 1000);
+      m._setMessageListener('exit', () => { if (++got === 1000) ${ending}; });
+      for (let i = 0; i < 4; i++) start('exit' + i, '502,1,2*300000;800,0,0,str:é*100000');`);
+    assert.strictEqual(r.signal, null, `${ending}: ${r.err}`);
+    assert.strictEqual(r.status, 0, `${ending}: ${r.err}`);
+  }
+});
