@@ -16,13 +16,13 @@
 
 // One event from posting to delivery.
 struct CallbackContext {
-  CallbackContext() = default;
-  napi_env env = nullptr; // environment of the listener it is queued for
-  napi_ref callbackRef = nullptr; // that listener
-  int32_t what = 0;
-  int32_t param1 = 0;
-  int32_t param2 = 0;
-  EventText obj; // null: the listener gets three arguments, else four
+    CallbackContext() = default;
+    napi_env env = nullptr;          // environment of the listener it is queued for
+    napi_ref callbackRef = nullptr;  // that listener
+    int32_t what = 0;
+    int32_t param1 = 0;
+    int32_t param2 = 0;
+    EventText obj;  // null: the listener gets three arguments, else four
 };
 
 // The poster of the message loops; obj (or null) is taken over and released
