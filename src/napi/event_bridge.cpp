@@ -4,9 +4,11 @@
 // callbacks run under it).
 #include "napi/event_bridge.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -17,7 +19,30 @@
 
 namespace {
 
-using Batch = std::vector<std::unique_ptr<CallbackContext>>;
+// The lock of the event queues. Its critical sections are a few stores, so a waiter spins a
+// little and then gives its core away; a blocking mutex costs the producers a system call per
+// event when several engine threads post at once.
+class SpinMutex {
+  public:
+    void lock() noexcept {
+        int spins = 0;
+        while (flag_.exchange(true, std::memory_order_acquire)) {
+            while (flag_.load(std::memory_order_relaxed)) {
+                if (++spins == 100) {
+                    std::this_thread::yield();
+                    spins = 0;
+                }
+            }
+        }
+    }
+    void unlock() noexcept { flag_.store(false, std::memory_order_release); }
+
+  private:
+    std::atomic<bool> flag_{false};
+};
+
+// Events are held by value: queueing allocates nothing once the vectors have grown.
+using Batch = std::vector<CallbackContext>;
 
 // One registered listener in its environment.
 struct Registration {
@@ -29,10 +54,13 @@ struct Registration {
     Batch queue;            // a wake-up is pending whenever it is not empty
     bool open = true;       // false once the environment stops taking events
     bool released = false;  // our hold on `wake` is given back
+    // JS thread only.
+    Batch spare;  // emptied storage, swapped in for the next batch
 };
 
-// Never destroyed: engine threads may still post while the process exits.
-std::mutex &bridgeMutex = *new std::mutex;
+// Constant-initialised and trivially destroyed: engine threads may still post while the
+// process exits.
+SpinMutex bridgeMutex;
 Registration *current = nullptr;  // guarded by bridgeMutex
 
 thread_local napi_ref stagedListener = nullptr;
@@ -75,10 +103,10 @@ void Deliver(napi_env env, const Registration &reg, Batch &batch) {
         return;
     }
     napi_get_undefined(env, &receiver);
-    for (auto &event : batch) {
+    for (const CallbackContext &event : batch) {
         napi_handle_scope scope = nullptr;
         if (napi_open_handle_scope(env, &scope) != napi_ok) return;
-        bool goOn = CallListener(env, receiver, listener, *event);
+        bool goOn = CallListener(env, receiver, listener, event);
         napi_close_handle_scope(env, scope);
         if (!goOn) return;
     }
@@ -89,12 +117,14 @@ void Deliver(napi_env env, const Registration &reg, Batch &batch) {
 // is only freed.
 void DrainBatch(napi_env env, napi_value, void *context, void *) {
     auto *reg = static_cast<Registration *>(context);
-    Batch batch;
+    Batch batch = std::move(reg->spare);
     {
-        std::lock_guard<std::mutex> lock(bridgeMutex);
+        std::lock_guard<SpinMutex> lock(bridgeMutex);
         batch.swap(reg->queue);
     }
     if (env != nullptr) Deliver(env, *reg, batch);
+    batch.clear();  // the texts go here
+    reg->spare = std::move(batch);
 }
 
 // Environment cleanup hook: no event reaches a gone environment, and no engine
@@ -102,7 +132,7 @@ void DrainBatch(napi_env env, napi_value, void *context, void *) {
 void StopRegistration(void *arg) {
     auto *reg = static_cast<Registration *>(arg);
     Batch dropped;
-    std::lock_guard<std::mutex> lock(bridgeMutex);
+    std::lock_guard<SpinMutex> lock(bridgeMutex);
     CloseLocked(*reg, dropped);
     if (!reg->released) napi_release_threadsafe_function(reg->wake, napi_tsfn_abort);
     reg->released = true;
@@ -114,7 +144,7 @@ void FinalizeRegistration(napi_env env, void *data, void *) {
     std::unique_ptr<Registration> reg(static_cast<Registration *>(data));
     Batch dropped;
     {
-        std::lock_guard<std::mutex> lock(bridgeMutex);
+        std::lock_guard<SpinMutex> lock(bridgeMutex);
         CloseLocked(*reg, dropped);
     }
     napi_remove_env_cleanup_hook(env, StopRegistration, reg.get());
@@ -139,23 +169,13 @@ std::unique_ptr<Registration> CreateRegistration(napi_env env, napi_ref listener
     return reg;
 }
 
-std::unique_ptr<CallbackContext> MakeEvent(int what, int param1, int param2, EventText text) {
-    std::unique_ptr<CallbackContext> event(new (std::nothrow) CallbackContext);
-    if (!event) return event;
-    event->what = what;
-    event->param1 = param1;
-    event->param2 = param2;
-    event->obj = std::move(text);
-    return event;
-}
-
 // Queues under the lock; wakes the JS thread only when the queue was empty.
-void Enqueue(std::unique_ptr<CallbackContext> event, Batch &dropped) {
-    std::lock_guard<std::mutex> lock(bridgeMutex);
+void Enqueue(CallbackContext &event, Batch &dropped) {
+    std::lock_guard<SpinMutex> lock(bridgeMutex);
     Registration *reg = current;
     if (reg == nullptr || !reg->open) return;
-    event->env = reg->env;
-    event->callbackRef = reg->listener;
+    event.env = reg->env;
+    event.callbackRef = reg->listener;
     bool wasEmpty = reg->queue.empty();
     reg->queue.push_back(std::move(event));
     if (wasEmpty &&
@@ -172,15 +192,14 @@ void post_event(void *, int what, int param1, int param2, char *obj) {
 }
 
 void messageCallBack(int what, int param1, int param2, char *obj) {
-    EventText text(obj);
-    std::unique_ptr<CallbackContext> event = MakeEvent(what, param1, param2, std::move(text));
-    if (!event) {
-        LOGI("napi-->work null");
-        return;
-    }
+    CallbackContext event;  // freed here unless queued
+    event.what = what;
+    event.param1 = param1;
+    event.param2 = param2;
+    event.obj.reset(obj);
     Batch dropped;  // freed after the lock is given back
     try {
-        Enqueue(std::move(event), dropped);
+        Enqueue(event, dropped);
     } catch (const std::bad_alloc &) {
         LOGI("napi-->work null");
     }
@@ -198,7 +217,7 @@ bool setEnvMessage(napi_env const &env) {
         napi_delete_reference(env, listener);
         return false;
     }
-    std::lock_guard<std::mutex> lock(bridgeMutex);
+    std::lock_guard<SpinMutex> lock(bridgeMutex);
     Registration *old = std::exchange(current, reg.release());
     // Under the lock old cannot be finalized meanwhile; its queued events still
     // reach it.

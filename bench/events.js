@@ -1,0 +1,128 @@
+'use strict';
+// Engine events to one JS listener: events per second and latency from 1 and 4 native producer
+// threads through (a) the module's bridge, (b) a bare thread-safe function with one call per
+// event, and (c) the floor, the listener called in a tight loop on the JS thread; then the whole
+// road through the engine (4 script players, 1,000,000 messages). Medians of several rounds;
+// the targets are checked as ratios within the run.
+const path = require('node:path');
+const { loadModule, buildDir } = require('../test/js/loader.js');
+
+const ROUNDS = 5;
+const EVENTS = 1_000_000;        // per throughput run, over all producers
+const PACED_RATE = 10_000;       // events per second per producer in the latency runs
+const PACED_EVENTS = 5_000;      // per producer
+const ROAD_PLAYERS = 4;
+const ROAD_EACH = 250_000;
+
+const m = loadModule();
+const addon = { exports: {} };
+process.dlopen(addon, path.join(buildDir, 'kavori_bench_events.node'));
+const bench = addon.exports;
+
+const nowNs = () => process.hrtime.bigint();
+const nowMicros = () => Number(process.hrtime.bigint() / 1000n) % 2 ** 30;
+const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+
+// One listener for every path; what it does per event is chosen per run.
+let count = 0;
+let target = 0;
+let finished = null;
+let latencies = null;
+function listener(what, seq, stamp) {
+  if (latencies !== null) latencies[count] = (nowMicros() - stamp + 2 ** 30) % 2 ** 30;
+  if (++count === target) finished();
+}
+m._setMessageListener('bench-events', listener);
+
+async function deliver(total, withLatency, startProducers) {
+  count = 0;
+  target = total;
+  latencies = withLatency ? new Float64Array(total) : null;
+  const done = new Promise((resolve) => { finished = resolve; });
+  const keep = setInterval(() => {}, 1000);  // the bridge's wake-up keeps no process alive
+  const start = nowNs();
+  startProducers();
+  await done;
+  const seconds = Number(nowNs() - start) / 1e9;
+  clearInterval(keep);
+  bench.join();
+  return { rate: total / seconds, latencies };
+}
+
+const paths = {
+  a: (producers, each, rate) => () => bench.produceBridge(producers, each, rate),
+  b: (producers, each, rate) => () => bench.produceBare(listener, producers, each, rate),
+};
+
+function floorRate() {
+  count = 0;
+  target = EVENTS + 1;  // never reached
+  latencies = null;
+  const start = nowNs();
+  bench.floor(listener, EVENTS);
+  return EVENTS / (Number(nowNs() - start) / 1e9);
+}
+
+async function roadRate() {
+  const ids = Array.from({ length: ROAD_PLAYERS }, (_, i) => `bench-road-${i}`);
+  for (const id of ids) {
+    m._native_init_audio(id);
+    m._setDataSource(id, `script:502,1,2*${ROAD_EACH}`);
+  }
+  const { rate } = await deliver(ROAD_PLAYERS * ROAD_EACH, false, () => {
+    for (const id of ids) m._prepareAsync(id);
+  });
+  for (const id of ids) m._release(id);
+  return rate;
+}
+
+function percentile(values, p) {
+  const sorted = Float64Array.from(values).sort();
+  return sorted[Math.min(sorted.length - 1, Math.floor(sorted.length * p))];
+}
+
+async function main() {
+  const rounds = [];
+  for (let r = 0; r < ROUNDS; r++) {
+    const round = {};
+    for (const producers of [1, 4]) {
+      const each = EVENTS / producers;
+      for (const p of ['a', 'b']) {
+        round[`${p}${producers}`] = (await deliver(EVENTS, false, paths[p](producers, each, 0))).rate;
+        const paced = await deliver(PACED_EVENTS * producers, true,
+          paths[p](producers, PACED_EVENTS, PACED_RATE));
+        round[`${p}${producers}p50`] = percentile(paced.latencies, 0.5);
+        round[`${p}${producers}p99`] = percentile(paced.latencies, 0.99);
+      }
+      round[`c${producers}`] = floorRate();
+    }
+    round.road = await roadRate();
+    rounds.push(round);
+  }
+  const med = (key) => median(rounds.map((x) => x[key]));
+  const ratio = (key, over) => median(rounds.map((x) => x[key] / x[over]));
+  const M = (v) => `${(v / 1e6).toFixed(2)} M/s`.padStart(11);
+  const us = (v) => `${v.toFixed(0)} µs`.padStart(7);
+
+  console.log(`events to one JS listener, medians of ${ROUNDS} rounds`);
+  console.log('                                         1 producer  4 producers');
+  console.log(`(a) module bridge                       ${M(med('a1'))}  ${M(med('a4'))}`);
+  console.log(`(b) bare thread-safe function           ${M(med('b1'))}  ${M(med('b4'))}`);
+  console.log(`(c) floor: calls on the JS thread       ${M(med('c1'))}  ${M(med('c4'))}`);
+  console.log(`a / b                                   ${ratio('a1', 'b1').toFixed(2).padStart(11)}  ${ratio('a4', 'b4').toFixed(2).padStart(11)}`);
+  console.log(`a / c                                   ${ratio('a1', 'c1').toFixed(2).padStart(11)}  ${ratio('a4', 'c4').toFixed(2).padStart(11)}`);
+  console.log(`latency at ${PACED_RATE} events/s per producer, median / p99:`);
+  for (const p of ['a', 'b']) {
+    console.log(`  (${p})                                 ${us(med(`${p}1p50`))} /${us(med(`${p}1p99`))}  ${us(med(`${p}4p50`))} /${us(med(`${p}4p99`))}`);
+  }
+  console.log(`engine road: ${ROAD_PLAYERS} script players, ${ROAD_PLAYERS * ROAD_EACH} messages: ${M(med('road'))}`);
+  const checks = [
+    ['bridge >= 2 x bare thread-safe function (4 producers)', ratio('a4', 'b4') >= 2],
+    ['bridge >= 60% of the floor (4 producers)', ratio('a4', 'c4') >= 0.6],
+    ['bridge p99 latency < 250 µs (4 paced producers)', med('a4p99') < 250],
+    ['engine road >= 1 M events/s', med('road') >= 1e6],
+  ];
+  for (const [name, ok] of checks) console.log(`${ok ? 'met   ' : 'MISSED'} ${name}`);
+}
+
+main();
