@@ -112,17 +112,18 @@ void Deliver(napi_env env, const Registration &reg, Batch &batch) {
     }
 }
 
-// The wake-up, on the JS thread: swaps the whole batch out, then delivers it
-// unlocked. A null env means the thread-safe function is going away: the batch
-// is only freed.
+// The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null
+// env comes from wake-ups left when the thread-safe function is deleted, after
+// FinalizeRegistration has freed the registration and its events: nothing to touch then.
 void DrainBatch(napi_env env, napi_value, void *context, void *) {
+    if (env == nullptr) return;
     auto *reg = static_cast<Registration *>(context);
     Batch batch = std::move(reg->spare);
     {
         std::lock_guard<SpinMutex> lock(bridgeMutex);
         batch.swap(reg->queue);
     }
-    if (env != nullptr) Deliver(env, *reg, batch);
+    Deliver(env, *reg, batch);
     batch.clear();  // the texts go here
     reg->spare = std::move(batch);
 }
