@@ -1,7 +1,14 @@
 #include "media_source.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstdlib>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,6 +20,18 @@ extern "C" {
 namespace kavori {
 
 namespace {
+
+constexpr int kDescriptorBufferSize = 32768;
+constexpr int kDescriptorPollMs = 50;
+
+// The descriptor N of a "pipe:N" URL, or -1.
+int pipe_descriptor(const std::string &url) {
+    const std::string prefix = "pipe:";
+    if (url.compare(0, prefix.size(), prefix) != 0 || url.size() == prefix.size()) return -1;
+    char *end = nullptr;
+    long fd = std::strtol(url.c_str() + prefix.size(), &end, 10);
+    return (*end == '\0' && fd >= 0 && fd <= INT32_MAX) ? static_cast<int>(fd) : -1;
+}
 
 const AVStream *first_stream(const AVFormatContext *fmt, AVMediaType type) {
     for (unsigned i = 0; i < fmt->nb_streams; i++) {
@@ -83,6 +102,53 @@ void MediaSource::run() {
     }
     lk.unlock();
     avformat_close_input(&fmt_);
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+}
+
+// FFmpeg's own pipe reader blocks in read() with no way out; this one waits in poll() so
+// shutdown can stop it, and seeks when the descriptor is a regular file.
+int MediaSource::read_descriptor(void *opaque, uint8_t *buf, int size) {
+    auto *self = static_cast<MediaSource *>(opaque);
+    for (;;) {
+        if (self->abort_) return AVERROR_EXIT;
+        pollfd pfd{self->fd_, POLLIN, 0};
+        int ready = poll(&pfd, 1, kDescriptorPollMs);
+        if (ready < 0 && errno != EINTR) return AVERROR(errno);
+        if (ready <= 0) continue;
+        ssize_t n = read(self->fd_, buf, static_cast<size_t>(size));
+        if (n > 0) return static_cast<int>(n);
+        if (n == 0) return AVERROR_EOF;
+        if (errno != EINTR && errno != EAGAIN) return AVERROR(errno);
+    }
+}
+
+int64_t MediaSource::seek_descriptor(void *opaque, int64_t offset, int whence) {
+    int fd = static_cast<MediaSource *>(opaque)->fd_;
+    struct stat st;
+    if (fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) return AVERROR(ESPIPE);
+    if (whence == AVSEEK_SIZE) return st.st_size;
+    off_t at = lseek(fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : at;
+}
+
+int MediaSource::open_descriptor_input(int fd) {
+    fd_ = fd;
+    struct stat st;
+    bool seekable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kDescriptorBufferSize));
+    if (!buffer) return AVERROR(ENOMEM);
+    io_ = avio_alloc_context(buffer, kDescriptorBufferSize, 0, this, &MediaSource::read_descriptor,
+                             nullptr, seekable ? &MediaSource::seek_descriptor : nullptr);
+    if (!io_) {
+        av_free(buffer);
+        return AVERROR(ENOMEM);
+    }
+    fmt_->pb = io_;
+    fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return 0;
 }
 
 int MediaSource::open() {
@@ -90,6 +156,11 @@ int MediaSource::open() {
     if (!fmt_) return AVERROR(ENOMEM);
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
     fmt_->interrupt_callback.opaque = this;
+    int fd = pipe_descriptor(url_);
+    if (fd >= 0) {
+        int err = open_descriptor_input(fd);
+        if (err < 0) return err;
+    }
     int err = avformat_open_input(&fmt_, url_.c_str(), nullptr, nullptr);
     if (err < 0) return err;  // fmt_ is freed and null then
     queue_.post(KVP_MSG_OPEN_INPUT);

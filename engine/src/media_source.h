@@ -24,6 +24,7 @@
 
 struct AVFormatContext;
 struct AVPacket;
+struct AVIOContext;
 
 namespace kavori {
 
@@ -73,6 +74,9 @@ class MediaSource {
     void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
     int64_t clock_ms(Clock::time_point now) const;  // needs mu_
     static int interrupted(void *opaque);
+    int open_descriptor_input(int fd);
+    static int read_descriptor(void *opaque, uint8_t *buf, int size);
+    static int64_t seek_descriptor(void *opaque, int64_t offset, int whence);
 
     const std::string url_;
     MessageQueue &queue_;
@@ -82,6 +86,8 @@ class MediaSource {
 
     // Worker only.
     AVFormatContext *fmt_ = nullptr;
+    AVIOContext *io_ = nullptr;  // own reader of a pipe:N descriptor
+    int fd_ = -1;
     AVPacket *pkt_ = nullptr;
     bool audio_started_ = false;
     bool video_started_ = false;

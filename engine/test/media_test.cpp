@@ -225,3 +225,18 @@ TEST(Media, PipeSourceLeavesTheDescriptorOpen) {
     EXPECT_GE(fcntl(fd, F_GETFD), 0);
     close(fd);
 }
+
+TEST(Media, ShutdownStopsAPipeThatNeverDelivers) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+        TestPlayer p;
+        kvmp_set_data_source(p.mp(), ("pipe:" + std::to_string(fds[0])).c_str());
+        kvmp_prepare_async(p.mp());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The destructor shuts the player down; a reader stuck in read() would hang here.
+    }
+    EXPECT_GE(fcntl(fds[0], F_GETFD), 0);
+    close(fds[0]);
+    close(fds[1]);
+}
