@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -383,7 +384,12 @@ bool MediaSource::playing() const {
 
 int MediaSource::position_ms() const {
     std::lock_guard<std::mutex> lock(mu_);
-    int64_t pos = std::max<int64_t>(clock_ms(Clock::now()), 0);
+    // Apps poll the position often; the kernel's tick clock is cheap and fine enough for
+    // milliseconds, and it never runs ahead of the fine clock the anchors come from.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    Clock::time_point now{std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec)};
+    int64_t pos = std::max<int64_t>(clock_ms(std::max(now, wall_anchor_)), 0);
     if (duration_ms_ > 0) pos = std::min(pos, duration_ms_);
     return int(pos);
 }

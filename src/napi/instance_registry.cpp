@@ -63,6 +63,18 @@ KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
 }
 
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
+    // Instances are never removed or replaced, so a thread may keep its last answer: a JS
+    // thread calling one player's methods in a row then skips the lock and the lookup.
+    thread_local std::string lastId;
+    thread_local KavoriCloudPlayerNapi *lastInstance = nullptr;
+    if (lastInstance != nullptr && lastId == id) return lastInstance;
+    KavoriCloudPlayerNapi *instance = LookUpOrCreate(id);
+    lastId = id;
+    lastInstance = instance;
+    return instance;
+}
+
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpOrCreate(std::string &id) {
     std::lock_guard<std::mutex> lock(registry_mutex());
     auto found = kavoriPlayerNapi_.find(id);
     if (found != kavoriPlayerNapi_.end()) return found->second;

@@ -90,6 +90,8 @@ class KavoriCloudPlayerNapi {
     static bool gIsVideo;  // last isVideo given to the constructor; guarded by registry_mutex()
 
   private:
+    static KavoriCloudPlayerNapi *LookUpOrCreate(std::string &id);
+
     static OH_NativeXComponent_Callback callback_;
     static std::unordered_map<std::string, KavoriCloudPlayerNapi *> kavoriPlayerNapi_;
 

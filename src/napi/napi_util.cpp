@@ -2,8 +2,7 @@
 // error.
 #include "napi/napi_util.h"
 
-#include <memory>
-#include <new>
+#include <cstring>
 
 #include "util/ohos_log.h"
 
@@ -13,14 +12,13 @@ void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int
         LOGI("%s string too long malloc failed", "JsValueToString");
         return;
     }
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[bufferSize]());
-    if (!buffer) {
-        LOGI("%s nullptr js object to string malloc failed", "JsValueToString");
-        return;
-    }
+    // On the stack: every JS call reads its id through here. A string read writes its own
+    // terminator, so only the first byte needs clearing for values that are not strings.
+    char buffer[kJsTextBufferSize];
+    buffer[0] = '\0';
     size_t length = 0;
-    napi_get_value_string_utf8(env, value, buffer.get(), static_cast<size_t>(bufferSize), &length);
-    result.assign(buffer.get());
+    napi_get_value_string_utf8(env, value, buffer, static_cast<size_t>(bufferSize), &length);
+    result.assign(buffer, strnlen(buffer, length + 1));
 }
 
 napi_value NapiUtil::SetNapiCallInt32(const napi_env &env, int value) {
