@@ -16,30 +16,9 @@
 #include "napi/method_frame.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/ohos_log.h"
+#include "util/spin_mutex.h"
 
 namespace {
-
-// The lock of the event queues. Its critical sections are a few stores, so a waiter spins a
-// little and then gives its core away; a blocking mutex costs the producers a system call per
-// event when several engine threads post at once.
-class SpinMutex {
-  public:
-    void lock() noexcept {
-        int spins = 0;
-        while (flag_.exchange(true, std::memory_order_acquire)) {
-            while (flag_.load(std::memory_order_relaxed)) {
-                if (++spins == 100) {
-                    std::this_thread::yield();
-                    spins = 0;
-                }
-            }
-        }
-    }
-    void unlock() noexcept { flag_.store(false, std::memory_order_release); }
-
-  private:
-    std::atomic<bool> flag_{false};
-};
 
 // Events are held by value: queueing allocates nothing once the vectors have grown.
 using Batch = std::vector<CallbackContext>;

@@ -17,6 +17,15 @@ bool destroyResource = false;
 
 namespace {
 
+// Ids are short: an inline loop beats a library call on this path.
+bool SameText(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 constexpr size_t kXComponentIdBufferSize = OH_XCOMPONENT_ID_LEN_MAX + 1;
 
 // The XComponent id of the call's this, or "" when it has none.
@@ -67,7 +76,7 @@ KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
     // thread calling one player's methods in a row then skips the lock and the lookup.
     thread_local std::string lastId;
     thread_local KavoriCloudPlayerNapi *lastInstance = nullptr;
-    if (lastInstance != nullptr && lastId == id) return lastInstance;
+    if (lastInstance != nullptr && SameText(lastId, id)) return lastInstance;
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(id);
     lastId = id;
     lastInstance = instance;

@@ -2,7 +2,6 @@
 // error.
 #include "napi/napi_util.h"
 
-#include <cstring>
 
 #include "util/ohos_log.h"
 
@@ -18,7 +17,9 @@ void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int
     buffer[0] = '\0';
     size_t length = 0;
     napi_get_value_string_utf8(env, value, buffer, static_cast<size_t>(bufferSize), &length);
-    result.assign(buffer, strnlen(buffer, length + 1));
+    size_t end = 0;  // a JS string may hold a NUL; the text ends there
+    while (end < length && buffer[end] != '\0') ++end;
+    result.assign(buffer, end);
 }
 
 napi_value NapiUtil::SetNapiCallInt32(const napi_env &env, int value) {

@@ -57,7 +57,7 @@ char *CodecText(int (*query)(Player *, char **), Player *mp) {
 
 void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     {
-        EngineRef mp(get_media_player(id_));
+        EngineRef mp(own_media_player());
         if (!mp) {
             LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource mp NULL");
             return;
@@ -72,7 +72,7 @@ void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
 // The duplicate belongs to the player and is closed once the player is shut
 // down; the caller's descriptor stays the caller's.
 void Proxy::KavoriCloudMediaPlayer_setDataSourceFd(int fd) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSourceFd", [&](Player *mp) {
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSourceFd", [&](Player *mp) {
         int duplicate = dup(fd);
         if (duplicate < 0) {
             LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed");
@@ -88,109 +88,109 @@ void Proxy::KavoriCloudMediaPlayer_setDataSourceFd(int fd) {
 }
 
 void Proxy::KavoriCloudMediaPlayer_setDecryptTokenForHLS(char *token) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDecryptTokenForHLS",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setDecryptTokenForHLS",
         [&](Player *mp) { kvmp_set_decrypt_token_for_hls(mp, token); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setOption(int category, char *name, char *value) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOption",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setOption",
         [&](Player *mp) { kvmp_set_option(mp, category, name, value); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setOptionLong(int category, char *name, long value) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setOptionLong",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setOptionLong",
         [&](Player *mp) { kvmp_set_option_int(mp, category, name, value); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_prepareAsync() {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_prepareAsync", kvmp_prepare_async);
+    Run(own_media_player(), "KavoriCloudMediaPlayer_prepareAsync", kvmp_prepare_async);
 }
 
 void Proxy::KavoriCloudMediaPlayer_start() {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_start", kvmp_start);
+    Run(own_media_player(), "KavoriCloudMediaPlayer_start", kvmp_start);
 }
 
 void Proxy::KavoriCloudMediaPlayer_pause() {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_pause", kvmp_pause);
+    Run(own_media_player(), "KavoriCloudMediaPlayer_pause", kvmp_pause);
 }
 
 void Proxy::KavoriCloudMediaPlayer_stop() {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_stop", kvmp_stop);
+    Run(own_media_player(), "KavoriCloudMediaPlayer_stop", kvmp_stop);
 }
 
 void Proxy::KavoriCloudMediaPlayer_seekTo(long msec) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_seekTo",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_seekTo",
         [&](Player *mp) { kvmp_seek_to(mp, msec); });
 }
 
 bool Proxy::KavoriCloudMediaPlayer_isPlaying() {
-    Player *found = get_media_player(id_);
+    Player *found = own_media_player();
     LOGE("napi_proxy-->KavoriCloudMediaPlayer_isPlaying");
     return Ask(found, "KavoriCloudMediaPlayer_isPlaying", false,
                [](Player *mp) { return (kvmp_is_playing(mp) & 1) != 0; });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getCurrentPosition() {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getCurrentPosition", 0,
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getCurrentPosition", 0,
                kvmp_get_current_position);
 }
 
 int Proxy::KavoriCloudMediaPlayer_getDuration() {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getDuration", 0, kvmp_get_duration);
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getDuration", 0, kvmp_get_duration);
 }
 
 void Proxy::KavoriCloudMediaPlayer_setVolume(float left, float right) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setVolume",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setVolume",
         [&](Player *mp) { kvmp_set_volume(mp, left, right); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setPropertyFloat(int property, float value) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyFloat",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setPropertyFloat",
         [&](Player *mp) { kvmp_set_property_float(mp, property, value); });
 }
 
 float Proxy::KavoriCloudMediaPlayer_getPropertyFloat(int property, float fallback) {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyFloat", 0.0f,
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getPropertyFloat", 0.0f,
                [&](Player *mp) { return kvmp_get_property_float(mp, property, fallback); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setPropertyLong(int property, long value) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setPropertyLong",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setPropertyLong",
         [&](Player *mp) { kvmp_set_property_int64(mp, property, value); });
 }
 
 long Proxy::KavoriCloudMediaPlayer_getPropertyLong(int property, long fallback) {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getPropertyLong", 0L,
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getPropertyLong", 0L,
                [&](Player *mp) { return kvmp_get_property_int64(mp, property, fallback); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getAudioSessionId() {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getAudioSessionId", 0,
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getAudioSessionId", 0,
                kvmp_get_audio_session_id);
 }
 
 void Proxy::KavoriCloudMediaPlayer_setLoopCount(int count) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setLoopCount",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setLoopCount",
         [&](Player *mp) { kvmp_set_loop(mp, count); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_getLoopCount() {
-    return Ask(get_media_player(id_), "KavoriCloudMediaPlayer_getLoopCount", 0, kvmp_get_loop);
+    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getLoopCount", 0, kvmp_get_loop);
 }
 
 char *Proxy::KavoriCloudMediaPlayer_getVideoCodecInfo() {
-    return Ask<char *>(get_media_player(id_), "KavoriCloudMediaPlayer_getVideoCodecInfo", nullptr,
+    return Ask<char *>(own_media_player(), "KavoriCloudMediaPlayer_getVideoCodecInfo", nullptr,
                        [](Player *mp) { return CodecText(kvmp_get_video_codec_info, mp); });
 }
 
 char *Proxy::KavoriCloudMediaPlayer_getAudioCodecInfo() {
     LOGI("%s\n", "KavoriCloudMediaPlayer_getAudioCodecInfo");
-    return Ask<char *>(get_media_player(id_), "KavoriCloudMediaPlayer_getAudioCodecInfo", nullptr,
+    return Ask<char *>(own_media_player(), "KavoriCloudMediaPlayer_getAudioCodecInfo", nullptr,
                        [](Player *mp) { return CodecText(kvmp_get_audio_codec_info, mp); });
 }
 
 void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setStreamSelected", [&](Player *mp) {
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setStreamSelected", [&](Player *mp) {
         if (kvmp_set_stream_selected(mp, stream, select) < 0) {
             LOGI("failed to %s %d", select ? "select" : "deselect", stream);
         }
@@ -199,20 +199,20 @@ void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
 
 void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
     // Same line as setDataSource's, as the device build writes it.
-    Run(get_media_player(id_), "KavoriCloudMediaPlayer_setDataSource",
+    Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSource",
         [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }
 
 // The recording adapters write no line.
 int Proxy::KavoriCloudMediaPlayer_startRecord(int value) {
-    return Ask(get_media_player(id_), nullptr, 0,
+    return Ask(own_media_player(), nullptr, 0,
                [&](Player *mp) { return kvmp_start_record(mp, value); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_stopRecord() {
-    return Ask(get_media_player(id_), nullptr, 0, kvmp_stop_record);
+    return Ask(own_media_player(), nullptr, 0, kvmp_stop_record);
 }
 
 int Proxy::KavoriCloudMediaPlayer_isRecord() {
-    return Ask(get_media_player(id_), nullptr, 0, kvmp_is_record);
+    return Ask(own_media_player(), nullptr, 0, kvmp_is_record);
 }

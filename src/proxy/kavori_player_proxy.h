@@ -14,10 +14,12 @@
 
 // Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
 // poster's to free with free()).
+struct RegistryEntry;
+
 using MessageLoopCallback = void (*)(void *, int, int, int, char *);
 
 class KavoriCloudPlayerNapiProxy {
-public:
+  public:
     explicit KavoriCloudPlayerNapiProxy(std::string &id);
 
     // Registry of engine players by id.
@@ -71,7 +73,7 @@ public:
     // Flattened stream metadata; never null; the caller deletes it with hashmap_delete.
     HashMap *KavoriCloudMediaPlayer_getMediaMeta();
 
-private:
+  private:
     // Creates and registers the id's player for operation; gives it with the creator's
     // reference, or null when the id already has a player or the engine made none.
     KavoriCloudMediaPlayer *create_player(const char *operation);
@@ -80,8 +82,11 @@ private:
     // Hands a pipe: duplicate to the registered mp, to be closed when mp ends; false when mp is
     // no longer the id's player.
     bool keep_duplicate(KavoriCloudMediaPlayer *mp, int fd);
+    // get_media_player for the proxy's own id, without copying or hashing it.
+    KavoriCloudMediaPlayer *own_media_player();
 
     std::string id_;
+    RegistryEntry *entry_ = nullptr;  // the own id's registry entry once looked up; registry lock
     std::atomic<bool> globalInited_{false};
 };
 

@@ -2,9 +2,10 @@
 // message-thread entry and the process-wide event poster.
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording
-// worker reach the registry; registryMutex_ guards mediaPlayerMap_ and is never
+// worker reach the registry; registryMutex_ guards mediaPlayerMap_, its entries and each
+// proxy's entry_, and is never
 // held across an engine call but kvmp_inc_ref (taken under it so a concurrent
-// erase cannot free the player first). Message threads touch only
+// unregistering cannot free the player first). Message threads touch only
 // messageLoopCallback_, an atomic slot.
 #include <unistd.h>
 
@@ -18,17 +19,25 @@
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/ohos_log.h"
+#include "util/spin_mutex.h"
 
-namespace {
-
-struct Registered {
+// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put
+// while the map grows), so the calls of every JS method skip the hashing.
+struct RegistryEntry {
     KavoriCloudMediaPlayer *mp = nullptr;  // holds the registry's reference when not null
     std::vector<int> fds;                  // duplicates mp reads as pipe: sources
 };
 
+namespace {
+
+SpinMutex registryMutex_;
 // Guarded by registryMutex_.
-std::mutex registryMutex_;
-std::unordered_map<std::string, Registered> mediaPlayerMap_;
+std::unordered_map<std::string, RegistryEntry> mediaPlayerMap_;
+
+RegistryEntry *FindEntry(const std::string &id) {
+    auto it = mediaPlayerMap_.find(id);
+    return it == mediaPlayerMap_.end() ? nullptr : &it->second;
+}
 
 std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 
@@ -49,14 +58,13 @@ void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        auto it = mediaPlayerMap_.find(id);
-        if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
+        std::lock_guard<SpinMutex> lock(registryMutex_);
+        RegistryEntry *entry = FindEntry(id);
+        if (entry == nullptr || entry->mp != mp) {
             return;
         }
-        dropped = it->second.mp;
-        fds.swap(it->second.fds);
-        mediaPlayerMap_.erase(it);
+        dropped = std::exchange(entry->mp, nullptr);
+        fds.swap(entry->fds);
     }
     Discard(dropped, fds);
 }
@@ -70,13 +78,21 @@ MessageLoopCallback load_message_loop_callback() {
 KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id) {}
 
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    auto it = mediaPlayerMap_.find(id);
-    if (it == mediaPlayerMap_.end() || it->second.mp == nullptr) {
+    if (id == id_) return own_media_player();
+    std::lock_guard<SpinMutex> lock(registryMutex_);
+    RegistryEntry *entry = FindEntry(id);
+    if (entry == nullptr || entry->mp == nullptr) {
         return nullptr;
     }
-    kvmp_inc_ref(it->second.mp);
-    return it->second.mp;
+    kvmp_inc_ref(entry->mp);
+    return entry->mp;
+}
+
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
+    std::lock_guard<SpinMutex> lock(registryMutex_);
+    if (entry_ == nullptr) entry_ = &mediaPlayerMap_[id_];
+    if (entry_->mp != nullptr) kvmp_inc_ref(entry_->mp);
+    return entry_->mp;
 }
 
 // A null mp gives back the registered player's reference and duplicates and
@@ -89,8 +105,8 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string
     std::vector<int> fds;
     KavoriCloudMediaPlayer *stored = nullptr;
     {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        Registered &entry = mediaPlayerMap_[id];
+        std::lock_guard<SpinMutex> lock(registryMutex_);
+        RegistryEntry &entry = mediaPlayerMap_[id];
         if (mp == nullptr) {
             dropped = std::exchange(entry.mp, nullptr);
             fds.swap(entry.fds);
@@ -110,14 +126,13 @@ void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        auto it = mediaPlayerMap_.find(id);
-        if (it == mediaPlayerMap_.end()) {
+        std::lock_guard<SpinMutex> lock(registryMutex_);
+        RegistryEntry *entry = FindEntry(id);
+        if (entry == nullptr) {
             return;
         }
-        dropped = it->second.mp;
-        fds.swap(it->second.fds);
-        mediaPlayerMap_.erase(it);
+        dropped = std::exchange(entry->mp, nullptr);
+        fds.swap(entry->fds);
     }
     if (dropped != nullptr) {
         kvmp_shutdown(dropped);
@@ -136,7 +151,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
         kvmp_global_init();
         globalInited_.store(true);
     }
-    if (EngineRef existing{get_media_player(id_)}) {
+    if (EngineRef existing{own_media_player()}) {
         LOGE("napi_proxy-->%s player exists", operation);
         return nullptr;
     }
@@ -182,7 +197,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup_audio() {
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup() {
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
-    EngineRef mp(get_media_player(id_));
+    EngineRef mp(own_media_player());
     if (!mp) {
         LOGE("napi_proxy-->KavoriCloudMediaPlayer_native_setup mp NULL");
         return;
@@ -200,7 +215,7 @@ int message_loop(void *arg) {
 
 // The engine frees the player once its message thread has let go too.
 void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine) {
-    EngineRef mp(get_media_player(id_));
+    EngineRef mp(own_media_player());
     if (!mp) {
         if (nullLine != nullptr) {
             LOGE("%s", nullLine);
@@ -220,7 +235,7 @@ void KavoriCloudPlayerNapiProxy::end_media_player() {
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
-    EngineRef mp(get_media_player(id_));
+    EngineRef mp(own_media_player());
     if (!mp) {
         LOGE("napi_proxy-->KavoriCloudMediaPlayer_reset mp NULL");
         return;
@@ -232,11 +247,11 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
 }
 
 bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    auto it = mediaPlayerMap_.find(id_);
-    if (it == mediaPlayerMap_.end() || it->second.mp != mp) {
+    std::lock_guard<SpinMutex> lock(registryMutex_);
+    RegistryEntry *entry = FindEntry(id_);
+    if (entry == nullptr || entry->mp != mp) {
         return false;
     }
-    it->second.fds.push_back(fd);
+    entry->fds.push_back(fd);
     return true;
 }
