@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,8 +66,14 @@ std::string audio_codec_text(const AVStream *st) {
 
 }  // namespace
 
-MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, int speed, int loop)
-    : url_(std::move(url)), queue_(queue), sink_(std::move(sink)), speed_(speed), loop_(loop) {}
+MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
+                         int speed, int loop)
+    : url_(std::move(url)),
+      queue_(queue),
+      sink_(std::move(sink)),
+      clock_(clock),
+      speed_(speed),
+      loop_(loop) {}
 
 void MediaSource::prepare() {
     worker_ = std::thread(&MediaSource::run, this);
@@ -93,10 +98,12 @@ void MediaSource::run() {
     if (err < 0) {
         state_ = State::kFailed;
         playing_ = false;
+        publish_clock();
         if (!abort_) queue_.post(KVP_MSG_ERROR, err);
     } else {
         state_ = State::kReady;
         wall_anchor_ = Clock::now();
+        publish_clock();
         pkt_ = av_packet_alloc();
         while (!abort_ && pkt_) step(lk);
         av_packet_free(&pkt_);
@@ -188,6 +195,7 @@ void MediaSource::announce() {
         selected_.assign(fmt_->nb_streams, true);
         for (unsigned i = 0; i < fmt_->nb_streams; i++)
             stream_types_.push_back(fmt_->streams[i]->codecpar->codec_type);
+        publish_clock();
     }
     queue_.post(KVP_MSG_COMPONENT_OPEN);
     if (video)
@@ -241,6 +249,7 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
         if (!abort_) queue_.post(KVP_MSG_ERROR, err);
         playing_ = false;
         eof_ = true;
+        publish_clock();
         return;
     }
     int index = pkt_->stream_index;
@@ -258,7 +267,10 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
 
 void MediaSource::consume_packet() {
     have_packet_ = false;
-    if (speed_ <= 0) media_anchor_ms_ = std::max(media_anchor_ms_, packet_ms_);
+    if (speed_ <= 0 && packet_ms_ > media_anchor_ms_) {
+        media_anchor_ms_ = packet_ms_;
+        publish_clock();
+    }
     if (packet_type_ == AVMEDIA_TYPE_AUDIO && !audio_started_) {
         audio_started_ = true;
         queue_.post(KVP_MSG_AUDIO_RENDERING_START);
@@ -277,6 +289,7 @@ void MediaSource::finish_pass(std::unique_lock<std::mutex> &lk) {
     playing_ = false;
     completed_ = true;
     media_anchor_ms_ = duration_ms_;
+    publish_clock();
     queue_.post(KVP_MSG_COMPLETED);
 }
 
@@ -295,6 +308,7 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
     lk.lock();
     media_anchor_ms_ = msec;
     wall_anchor_ = Clock::now();
+    publish_clock();
     if (report) queue_.post(KVP_MSG_SEEK_COMPLETE, err < 0 ? err : 0);
 }
 
@@ -317,6 +331,7 @@ int MediaSource::start() {
         playing_ = true;
         wall_anchor_ = Clock::now();
     }
+    publish_clock();
     cv_.notify_all();
     return 0;
 }
@@ -326,6 +341,7 @@ int MediaSource::pause() {
     if (state_ == State::kFailed) return -1;
     if (playing_) media_anchor_ms_ = clock_ms(Clock::now());
     playing_ = false;
+    publish_clock();
     cv_.notify_all();
     return 0;
 }
@@ -339,6 +355,7 @@ int MediaSource::stop() {
     rewind_ = true;
     seek_target_ = -1;
     media_anchor_ms_ = 0;
+    publish_clock();
     cv_.notify_all();
     return 0;
 }
@@ -352,6 +369,7 @@ int MediaSource::seek(int64_t msec) {
     completed_ = false;
     media_anchor_ms_ = msec;
     wall_anchor_ = Clock::now();
+    publish_clock();
     cv_.notify_all();
     return 0;
 }
@@ -362,6 +380,7 @@ void MediaSource::set_speed(int speed) {
     media_anchor_ms_ = clock_ms(now);
     wall_anchor_ = now;
     speed_ = speed;
+    publish_clock();
     cv_.notify_all();
 }
 
@@ -382,16 +401,16 @@ bool MediaSource::playing() const {
     return playing_;
 }
 
-int MediaSource::position_ms() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    // Apps poll the position often; the kernel's tick clock is cheap and fine enough for
-    // milliseconds, and it never runs ahead of the fine clock the anchors come from.
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    Clock::time_point now{std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec)};
-    int64_t pos = std::max<int64_t>(clock_ms(std::max(now, wall_anchor_)), 0);
-    if (duration_ms_ > 0) pos = std::min(pos, duration_ms_);
-    return int(pos);
+void MediaSource::publish_clock() {
+    PositionClock::Snapshot snapshot;
+    snapshot.playing = playing_;
+    snapshot.speed = speed_;
+    snapshot.anchor_ms = media_anchor_ms_;
+    snapshot.wall_ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(wall_anchor_.time_since_epoch())
+            .count();
+    snapshot.duration_ms = duration_ms_;
+    clock_.publish(snapshot);
 }
 
 int MediaSource::duration_ms() const {

@@ -21,6 +21,7 @@
 
 #include "media_meta.h"
 #include "message_queue.h"
+#include "position_clock.h"
 
 struct AVFormatContext;
 struct AVPacket;
@@ -41,7 +42,9 @@ class MediaSource {
 
     // speed: multiple of real time, 0 unpaced; loop: 1 plays once, 0 forever, n n
     // times.
-    MediaSource(std::string url, MessageQueue &queue, InfoSink sink, int speed, int loop);
+    // clock receives every change of the playback clock for lock-free position reads.
+    MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
+                int speed, int loop);
     ~MediaSource() { shutdown(); }
     MediaSource(const MediaSource &) = delete;
     MediaSource &operator=(const MediaSource &) = delete;
@@ -55,7 +58,6 @@ class MediaSource {
     void set_loop(int loop);
     int set_stream_selected(int stream, bool selected);
     bool playing() const;
-    int position_ms() const;
     int duration_ms() const;
     // Stops the worker and waits for it; never call it on the worker itself.
     void shutdown();
@@ -73,6 +75,7 @@ class MediaSource {
     void finish_pass(std::unique_lock<std::mutex> &lk);
     void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
     int64_t clock_ms(Clock::time_point now) const;  // needs mu_
+    void publish_clock();                           // needs mu_
     static int interrupted(void *opaque);
     int open_descriptor_input(int fd);
     static int read_descriptor(void *opaque, uint8_t *buf, int size);
@@ -81,6 +84,7 @@ class MediaSource {
     const std::string url_;
     MessageQueue &queue_;
     const InfoSink sink_;
+    PositionClock &clock_;
     std::thread worker_;
     std::atomic<bool> abort_{false};
 

@@ -174,6 +174,7 @@ void kvmp_shutdown(KavoriCloudMediaPlayer *mp) {
     }
     mp->queue.abort();
     if (media) media->shutdown();
+    mp->position.publish({});
 }
 
 int kvmp_get_msg(KavoriCloudMediaPlayer *mp, EngineMessage *msg, int block) {
@@ -244,11 +245,13 @@ int kvmp_prepare_async(KavoriCloudMediaPlayer *mp) {
             url = mp->url;
         }
         old.reset();  // its worker must be gone before a new one posts
+        mp->position.publish({});
         if (kavori::is_script_url(url.c_str())) return prepare_script(mp, url);
         std::lock_guard<std::mutex> lock(mp->mu);
         if (mp->shut_down) return AVERROR(EINVAL);
         auto sink = [mp](kavori::MediaInfo info) { mp->keep(std::move(info)); };
-        mp->media = std::make_unique<MediaSource>(url, mp->queue, sink, mp->speed, mp->loop);
+        mp->media =
+            std::make_unique<MediaSource>(url, mp->queue, sink, mp->position, mp->speed, mp->loop);
         mp->media->prepare();
         return 0;
     });
@@ -365,8 +368,7 @@ bool kvmp_is_playing(KavoriCloudMediaPlayer *mp) {
 int kvmp_get_current_position(KavoriCloudMediaPlayer *mp) {
     KV_TRACE(mp);
     if (!mp) return 0;
-    std::lock_guard<std::mutex> lock(mp->mu);
-    return mp->media ? mp->media->position_ms() : 0;
+    return mp->position.position_ms();
 }
 
 int kvmp_get_duration(KavoriCloudMediaPlayer *mp) {

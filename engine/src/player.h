@@ -20,6 +20,7 @@
 #include "media_meta.h"
 #include "media_source.h"
 #include "message_queue.h"
+#include "position_clock.h"
 
 struct KavoriCloudMediaPlayer {
     explicit KavoriCloudMediaPlayer(int serial_number) : serial(serial_number) {}
@@ -32,6 +33,7 @@ struct KavoriCloudMediaPlayer {
 
     std::atomic<int> refs{1};
     kavori::MessageQueue queue;
+    kavori::PositionClock position;  // the current media source's clock; zero without one
     // The newest metadata tree; every tree stays alive in metas until the player
     // is freed.
     std::atomic<KavoriCloudMediaMeta *> meta{nullptr};

@@ -3,6 +3,7 @@
 // Threads: JS threads of any environment and the stop-recording worker. registry_mutex() guards
 // kavoriPlayerNapi_, xcomponentId_, destroyResource, gIsVideo and the instances' surface records;
 // it is never held while calling into JS or the engine.
+#include <atomic>
 #include <cstring>
 
 #include "napi/kavori_player_napi.h"
@@ -72,14 +73,13 @@ KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
 }
 
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
-    // Instances are never removed or replaced, so a thread may keep its last answer: a JS
-    // thread calling one player's methods in a row then skips the lock and the lookup.
-    thread_local std::string lastId;
-    thread_local KavoriCloudPlayerNapi *lastInstance = nullptr;
-    if (lastInstance != nullptr && SameText(lastId, id)) return lastInstance;
+    // Instances are never removed or replaced and their ids never change, so the last answer
+    // can be kept without the lock: calls on one player in a row skip the lookup.
+    static std::atomic<KavoriCloudPlayerNapi *> last{nullptr};
+    KavoriCloudPlayerNapi *cached = last.load(std::memory_order_acquire);
+    if (cached != nullptr && SameText(cached->id_, id)) return cached;
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(id);
-    lastId = id;
-    lastInstance = instance;
+    last.store(instance, std::memory_order_release);
     return instance;
 }
 
