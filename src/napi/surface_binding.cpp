@@ -22,148 +22,140 @@ constexpr size_t kXComponentIdBufferSize = OH_XCOMPONENT_ID_LEN_MAX + 1;
 
 // The id of component; false when the platform cannot give it.
 bool ReadXComponentId(OH_NativeXComponent *component, std::string &id) {
-  char buffer[kXComponentIdBufferSize] = {0};
-  uint64_t size = kXComponentIdBufferSize;
-  if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
-      OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
-    return false;
-  }
-  // A platform that fills the whole buffer must not run the read past it.
-  id.assign(buffer, strnlen(buffer, kXComponentIdBufferSize - 1));
-  return true;
+    char buffer[kXComponentIdBufferSize] = {0};
+    uint64_t size = kXComponentIdBufferSize;
+    if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
+        OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        return false;
+    }
+    // A platform that fills the whole buffer must not run the read past it.
+    id.assign(buffer, strnlen(buffer, kXComponentIdBufferSize - 1));
+    return true;
 }
 
 void SetDestroyResource(bool destroyed) {
-  std::lock_guard<std::mutex> lock(registry_mutex());
-  destroyResource = destroyed;
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    destroyResource = destroyed;
 }
 
-} // namespace
+}  // namespace
 
 OH_NativeXComponent_Callback *KavoriCloudPlayerNapi::getNXComponentCallback() {
-  LOGI("KavoriCloudPlayerNapi::getNXComponentCallback");
-  return &callback_;
+    LOGI("KavoriCloudPlayerNapi::getNXComponentCallback");
+    return &callback_;
 }
 
-void KavoriCloudPlayerNapi::setNativeXComponent(
-    OH_NativeXComponent *component) {
-  LOGI("KavoriCloudPlayerNapi::setNativeXComponent");
-  {
+void KavoriCloudPlayerNapi::setNativeXComponent(OH_NativeXComponent *component) {
+    LOGI("KavoriCloudPlayerNapi::setNativeXComponent");
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        nativeXComponent_ = component;
+    }
+    OH_NativeXComponent_RegisterCallback(component, &callback_);
+}
+
+void KavoriCloudPlayerNapi::setXComponentAndNativeWindow(std::string &id,
+                                                         OH_NativeXComponent *component,
+                                                         void *window) {
+    LOGI("napi-->KavoriCloudPlayerNapi::SetXComponentAndNativeWindow");
     std::lock_guard<std::mutex> lock(registry_mutex());
-    nativeXComponent_ = component;
-  }
-  OH_NativeXComponent_RegisterCallback(component, &callback_);
-}
-
-void KavoriCloudPlayerNapi::setXComponentAndNativeWindow(
-    std::string &id, OH_NativeXComponent *component, void *window) {
-  LOGI("napi-->KavoriCloudPlayerNapi::SetXComponentAndNativeWindow");
-  std::lock_guard<std::mutex> lock(registry_mutex());
-  xComponents_[id] = component;
-  nativeWindows_[id] = window;
+    xComponents_[id] = component;
+    nativeWindows_[id] = window;
 }
 
 void KavoriCloudPlayerNapi::dropXComponentAndNativeWindow(std::string &id) {
-  std::lock_guard<std::mutex> lock(registry_mutex());
-  xComponents_.erase(id);
-  nativeWindows_.erase(id);
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    xComponents_.erase(id);
+    nativeWindows_.erase(id);
 }
 
-void KavoriCloudPlayerNapi::onSurfaceCreated(OH_NativeXComponent *component,
-                                             void *window) {
-  LOGI("napi-->OnSurfaceCreated");
-  uint64_t width = 0;
-  uint64_t height = 0;
-  if (OH_NativeXComponent_GetXComponentSize(component, window, &width,
-                                            &height) !=
-      OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    width_ = width;
-    height_ = height;
-  }
-  LOGI("napi-->OnSurfaceCreated-->success");
+void KavoriCloudPlayerNapi::onSurfaceCreated(OH_NativeXComponent *component, void *window) {
+    LOGI("napi-->OnSurfaceCreated");
+    uint64_t width = 0;
+    uint64_t height = 0;
+    if (OH_NativeXComponent_GetXComponentSize(component, window, &width, &height) !=
+        OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        width_ = width;
+        height_ = height;
+    }
+    LOGI("napi-->OnSurfaceCreated-->success");
 }
 
 void KavoriCloudPlayerNapi::onSurfaceChanged(OH_NativeXComponent *, void *) {
-  LOGI("napi-->OnSurfaceChanged");
+    LOGI("napi-->OnSurfaceChanged");
 }
 
 void KavoriCloudPlayerNapi::onSurfaceDestroyed(OH_NativeXComponent *, void *) {
-  LOGI("napi-->OnSurfaceDestroyed");
+    LOGI("napi-->OnSurfaceDestroyed");
 }
 
-void KavoriCloudPlayerNapi::dispatchTouchEvent(OH_NativeXComponent *component,
-                                               void *window) {
-  LOGI("napi-->DispatchTouchEvent");
-  OH_NativeXComponent_TouchEvent event{};
-  if (OH_NativeXComponent_GetTouchEvent(component, window, &event) !=
-      OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    touchEvent_ = event;
-  }
-  LOGI("napi-->DispatchTouchEvent-->success");
+void KavoriCloudPlayerNapi::dispatchTouchEvent(OH_NativeXComponent *component, void *window) {
+    LOGI("napi-->DispatchTouchEvent");
+    OH_NativeXComponent_TouchEvent event{};
+    if (OH_NativeXComponent_GetTouchEvent(component, window, &event) !=
+        OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        touchEvent_ = event;
+    }
+    LOGI("napi-->DispatchTouchEvent-->success");
 }
 
 // The callbacks are called by the platform's C code: nothing may be thrown out
 // of them.
 
 void onSurfaceCreatedCB(OH_NativeXComponent *component, void *window) {
-  try {
-    SetDestroyResource(false);
-    LOGI("napi-->OnSurfaceCreatedCB");
-    std::string id;
-    if (!ReadXComponentId(component, id))
-      return;
-    LOGI("napi-->OnSurfaceCreatedCB-->success");
-    KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::getInstance(id);
-    instance->onSurfaceCreated(component, window);
-    instance->setXComponentAndNativeWindow(id, component, window);
-  } catch (...) {
-  }
+    try {
+        SetDestroyResource(false);
+        LOGI("napi-->OnSurfaceCreatedCB");
+        std::string id;
+        if (!ReadXComponentId(component, id)) return;
+        LOGI("napi-->OnSurfaceCreatedCB-->success");
+        KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::getInstance(id);
+        instance->onSurfaceCreated(component, window);
+        instance->setXComponentAndNativeWindow(id, component, window);
+    } catch (...) {
+    }
 }
 
 void onSurfaceChangedCB(OH_NativeXComponent *component, void *window) {
-  try {
-    LOGI("napi-->OnSurfaceChangedCB");
-    std::string id;
-    if (!ReadXComponentId(component, id))
-      return;
-    KavoriCloudPlayerNapi::getInstance(id)->onSurfaceChanged(component, window);
-  } catch (...) {
-  }
+    try {
+        LOGI("napi-->OnSurfaceChangedCB");
+        std::string id;
+        if (!ReadXComponentId(component, id)) return;
+        KavoriCloudPlayerNapi::getInstance(id)->onSurfaceChanged(component, window);
+    } catch (...) {
+    }
 }
 
 // Ends the id's engine player for good and forgets the surface handles, so a
 // later _native_init cannot hand the engine a window that no longer exists.
 void onSurfaceDestroyedCB(OH_NativeXComponent *component, void *window) {
-  try {
-    SetDestroyResource(true);
-    LOGI("napi-->OnSurfaceDestroyedCB");
-    std::string id;
-    if (!ReadXComponentId(component, id))
-      return;
-    KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::getInstance(id);
-    instance->proxy()->end_media_player();
-    instance->dropXComponentAndNativeWindow(id);
-    instance->onSurfaceDestroyed(component, window);
-  } catch (...) {
-  }
+    try {
+        SetDestroyResource(true);
+        LOGI("napi-->OnSurfaceDestroyedCB");
+        std::string id;
+        if (!ReadXComponentId(component, id)) return;
+        KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::getInstance(id);
+        instance->proxy()->end_media_player();
+        instance->dropXComponentAndNativeWindow(id);
+        instance->onSurfaceDestroyed(component, window);
+    } catch (...) {
+    }
 }
 
 void dispatchTouchEventCB(OH_NativeXComponent *component, void *window) {
-  try {
-    LOGI("napi-->DispatchTouchEventCB");
-    std::string id;
-    if (!ReadXComponentId(component, id))
-      return;
-    KavoriCloudPlayerNapi::getInstance(id)->dispatchTouchEvent(component,
-                                                               window);
-  } catch (...) {
-  }
+    try {
+        LOGI("napi-->DispatchTouchEventCB");
+        std::string id;
+        if (!ReadXComponentId(component, id)) return;
+        KavoriCloudPlayerNapi::getInstance(id)->dispatchTouchEvent(component, window);
+    } catch (...) {
+    }
 }
