@@ -33,15 +33,17 @@ function eventName(what, arg1) {
   }
 }
 
+const tty = process.stdout.isTTY;
+const lineStart = tty ? '\r\x1b[K' : '';
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const bar = (pos, dur, width = 40) => {
   const done = dur > 0 ? Math.min(width, Math.round((pos / dur) * width)) : 0;
   return `[${'#'.repeat(done)}${'.'.repeat(width - done)}] ${(pos / 1000).toFixed(1)}/${(dur / 1000).toFixed(1)} s`;
 };
 
-async function play(m, id, file) {
+// seen: the event kinds the listener has received for this player so far.
+async function play(m, id, file, seen) {
   console.log(`\n== ${path.basename(file)} (player "${id}")`);
-  const seen = [];
   m._native_init_audio(id);
   m._setDataSource(id, file);
   m._prepareAsync(id);
@@ -53,15 +55,19 @@ async function play(m, id, file) {
   console.log(`duration:    ${duration} ms`);
   m._start(id);
   while (!m._isPlaying(id) && !seen.includes(2) && Date.now() < deadline) await sleep(10);
+  let printed = -1;
   while (m._isPlaying(id) && !seen.includes(2)) {
-    process.stdout.write(`\r${bar(m._getCurrentPosition(id), duration)}`);
+    const pos = m._getCurrentPosition(id);
+    // Without a terminal to redraw on, a line per second keeps the output readable.
+    if (tty || Math.floor(pos / 1000) !== printed) {
+      printed = Math.floor(pos / 1000);
+      process.stdout.write(`${lineStart}${bar(pos, duration)}${tty ? '' : '\n'}`);
+    }
     await sleep(100);
   }
-  process.stdout.write(`\r${bar(duration, duration)}\n`);
   const end = Date.now() + 2000;
   while (!seen.includes(2) && Date.now() < end) await sleep(20);
   m._release(id);
-  return seen;
 }
 
 async function main() {
@@ -72,12 +78,11 @@ async function main() {
   m._setMessageListener('demo', (what, arg1, arg2, text) => {
     if (current) current.push(what);
     const extra = text === undefined ? '' : ` "${text}"`;
-    process.stdout.write(`\r  event: ${eventName(what, arg1)} (${what}, ${arg1}, ${arg2})${extra}\x1b[K\n`);
+    process.stdout.write(`${lineStart}  event: ${eventName(what, arg1)} (${what}, ${arg1}, ${arg2})${extra}\n`);
   });
   for (const [id, name] of [['demo-audio', 'tone.m4a'], ['demo-video', 'clip.mp4']]) {
     current = [];
-    const seen = await play(m, id, path.join(root, 'examples/media', name));
-    seen.push(...current);
+    await play(m, id, path.join(root, 'examples/media', name), current);
   }
   const lines = fs.readFileSync(logFile, 'utf8').split('\n').filter(Boolean);
   console.log(`\nhilog: ${lines.length} lines in ${logFile}; the module's first ones:`);
