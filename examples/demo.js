@@ -72,6 +72,9 @@ async function play(m, id, file, seen) {
 
 async function main() {
   const m = loadModule();
+  const methods = Object.getOwnPropertyNames(m).filter((n) => n.startsWith('_'));
+  console.log(`module: class ${m.newKavoriPlayerAudio.name} as newKavoriPlayerAudio, ` +
+    `${methods.length} methods: ${methods.join(' ')}`);
   new m.newKavoriPlayerAudio('demo', false);
   m._nativeOpenlog('demo');
   let current = null;
@@ -87,6 +90,8 @@ async function main() {
   const lines = fs.readFileSync(logFile, 'utf8').split('\n').filter(Boolean);
   console.log(`\nhilog: ${lines.length} lines in ${logFile}; the module's first ones:`);
   for (const l of lines.filter((l) => l.includes('napi')).slice(0, 8)) console.log(`  ${l}`);
+  console.log('and FFmpeg\'s own, relayed:');
+  for (const l of lines.filter((l) => l.includes(': [')).slice(0, 4)) console.log(`  ${l}`);
 }
 
 main().catch((e) => {
