@@ -59,9 +59,9 @@ typedef struct EngineMessage {
     int32_t what;
     int32_t param1;
     int32_t param2;
-    void *obj;                  // payload or NULL; released with free_l
-    void (*free_l)(void *obj);  // set whenever obj is
-    struct EngineMessage *next; // the queue's own link
+    void *obj;                   // payload or NULL; released with free_l
+    void (*free_l)(void *obj);   // set whenever obj is
+    struct EngineMessage *next;  // the queue's own link
 } EngineMessage;
 
 // Releases the payload once; a payload without its release function breaks the contract.

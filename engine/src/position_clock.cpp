@@ -8,13 +8,14 @@ namespace kavori {
 
 void PositionClock::publish(const Snapshot &s) {
     std::lock_guard<std::mutex> lock(writer_);
+    // Release stores keep the odd count ahead of the fields; acquire loads on the reader's side
+    // keep its second count read behind them. No fences: the thread sanitizer cannot see those.
     seq_.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    playing_.store(s.playing, std::memory_order_relaxed);
-    speed_.store(s.speed, std::memory_order_relaxed);
-    anchor_ms_.store(s.anchor_ms, std::memory_order_relaxed);
-    wall_ns_.store(s.wall_ns, std::memory_order_relaxed);
-    duration_ms_.store(s.duration_ms, std::memory_order_relaxed);
+    playing_.store(s.playing, std::memory_order_release);
+    speed_.store(s.speed, std::memory_order_release);
+    anchor_ms_.store(s.anchor_ms, std::memory_order_release);
+    wall_ns_.store(s.wall_ns, std::memory_order_release);
+    duration_ms_.store(s.duration_ms, std::memory_order_release);
     seq_.fetch_add(1, std::memory_order_release);
 }
 
@@ -23,12 +24,11 @@ int PositionClock::position_ms() const {
     uint32_t before = 0;
     do {
         before = seq_.load(std::memory_order_acquire);
-        s.playing = playing_.load(std::memory_order_relaxed);
-        s.speed = speed_.load(std::memory_order_relaxed);
-        s.anchor_ms = anchor_ms_.load(std::memory_order_relaxed);
-        s.wall_ns = wall_ns_.load(std::memory_order_relaxed);
-        s.duration_ms = duration_ms_.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        s.playing = playing_.load(std::memory_order_acquire);
+        s.speed = speed_.load(std::memory_order_acquire);
+        s.anchor_ms = anchor_ms_.load(std::memory_order_acquire);
+        s.wall_ns = wall_ns_.load(std::memory_order_acquire);
+        s.duration_ms = duration_ms_.load(std::memory_order_acquire);
     } while ((before & 1u) != 0 || before != seq_.load(std::memory_order_relaxed));
 
     int64_t pos = s.anchor_ms;

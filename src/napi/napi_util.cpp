@@ -2,7 +2,6 @@
 // error.
 #include "napi/napi_util.h"
 
-
 #include "util/ohos_log.h"
 
 void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,

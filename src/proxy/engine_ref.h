@@ -5,7 +5,7 @@
 #include "kvmp.h"
 
 class EngineRef {
-public:
+  public:
     // Adopts a reference the caller already owns (null allowed).
     explicit EngineRef(KavoriCloudMediaPlayer *mp) : mp_(mp) {}
     ~EngineRef() { kvmp_dec_ref_p(&mp_); }
@@ -15,7 +15,7 @@ public:
     KavoriCloudMediaPlayer *get() const { return mp_; }
     explicit operator bool() const { return mp_ != nullptr; }
 
-private:
+  private:
     KavoriCloudMediaPlayer *mp_;
 };
 
