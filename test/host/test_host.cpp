@@ -68,28 +68,29 @@ napi_value Attach(napi_env env, napi_callback_info info) {
     return nullptr;
 }
 
+// Fires event as the UI thread would; JS true when a registered callback ran.
+napi_value Fire(napi_env env, OH_NativeXComponent *component, KavoriXComponentEvent event,
+                napi_value window) {
+    napi_value result = nullptr;
+    napi_get_boolean(env, KavoriXComponent_Fire(component, event, WindowArg(env, window)) == 0,
+                     &result);
+    return result;
+}
+
 // (xc, window[, width, height]): the surface is created with that size.
 napi_value SurfaceCreated(napi_env env, napi_callback_info info) {
     napi_value args[4];
     Args(env, info, args);
     OH_NativeXComponent *component = ComponentOf(env, args[0]);
     KavoriXComponent_SetSize(component, IntArg(env, args[2], 0), IntArg(env, args[3], 0));
-    bool fired =
-        KavoriXComponent_Fire(component, KAVORI_XC_SURFACE_CREATED, WindowArg(env, args[1])) == 0;
-    napi_value result = nullptr;
-    napi_get_boolean(env, fired, &result);
-    return result;
+    return Fire(env, component, KAVORI_XC_SURFACE_CREATED, args[1]);
 }
 
 template <KavoriXComponentEvent Event>
 napi_value FireSurfaceEvent(napi_env env, napi_callback_info info) {
     napi_value args[2];
     Args(env, info, args);
-    bool fired =
-        KavoriXComponent_Fire(ComponentOf(env, args[0]), Event, WindowArg(env, args[1])) == 0;
-    napi_value result = nullptr;
-    napi_get_boolean(env, fired, &result);
-    return result;
+    return Fire(env, ComponentOf(env, args[0]), Event, args[1]);
 }
 
 // (xc, window[, x, y]): a touch down at (x, y).
@@ -103,10 +104,7 @@ napi_value Touch(napi_env env, napi_callback_info info) {
     event.type = OH_NATIVEXCOMPONENT_DOWN;
     event.numPoints = 1;
     KavoriXComponent_SetTouchEvent(component, &event);
-    bool fired = KavoriXComponent_Fire(component, KAVORI_XC_TOUCH, WindowArg(env, args[1])) == 0;
-    napi_value result = nullptr;
-    napi_get_boolean(env, fired, &result);
-    return result;
+    return Fire(env, component, KAVORI_XC_TOUCH, args[1]);
 }
 
 // (obj[, id]): Export called on the instance of id, as a host holding that instance would.

@@ -23,8 +23,17 @@ class LineFile {
   }
 }
 
+// Lines appended to file after this call, read each time the returned function is called.
+function since(file) {
+  const start = fs.existsSync(file) ? fs.statSync(file).size : 0;
+  return () => {
+    if (!fs.existsSync(file)) return [];
+    return fs.readFileSync(file).subarray(start).toString('utf8').split('\n').filter(Boolean);
+  };
+}
+
 // Must be made before the module is loaded: the stand-ins read their file names once.
 const hilog = () => new LineFile('KAVORI_HILOG_FILE', 'kavori-hilog');
 const engineTrace = () => new LineFile('KAVORI_ENGINE_TRACE', 'kavori-trace');
 
-module.exports = { hilog, engineTrace };
+module.exports = { hilog, engineTrace, since };

@@ -12,18 +12,12 @@ const trace = path.join(dir, 'trace.txt');
 process.env.KAVORI_ENGINE_TRACE = trace;
 
 const { loadModule, loadHost } = require('./loader.js');
+const { since } = require('./logfile.js');
 const m = loadModule();
 const h = loadHost();
 const api = h.exportTo({}, 'rec');
 test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
 
-function since(file) {
-  const start = fs.existsSync(file) ? fs.statSync(file).size : 0;
-  return () => {
-    if (!fs.existsSync(file)) return [];
-    return fs.readFileSync(file).subarray(start).toString('utf8').split('\n').filter(Boolean);
-  };
-}
 
 // Creates the id's engine player; gives its trace serial.
 function player(id) {

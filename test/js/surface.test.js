@@ -15,18 +15,11 @@ process.env.KAVORI_HILOG_FILE = hilog;
 process.env.KAVORI_ENGINE_TRACE = trace;
 
 const { loadModule, loadHost } = require('./loader.js');
+const { since } = require('./logfile.js');
 const m = loadModule();
 const h = loadHost();
 test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
 
-// Lines appended to file after this call, read each time the returned function is called.
-function since(file) {
-  const start = fs.existsSync(file) ? fs.statSync(file).size : 0;
-  return () => {
-    if (!fs.existsSync(file)) return [];
-    return fs.readFileSync(file).subarray(start).toString('utf8').split('\n').filter(Boolean);
-  };
-}
 // The JS thread's own lines: message threads of earlier players log on their own time.
 const texts = (lines) => lines.map((l) => l.replace(/^. A[0-9A-F]{5}\/KavoriPlayer: /, ''));
 const messages = (lines) =>
