@@ -49,7 +49,7 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
         LOGE("napi-->getXComponentId napi_get_named_property failed!");
         return "";
     }
-    std::string id(buffer);
+    std::string id(buffer, strnlen(buffer, kXComponentIdBufferSize - 1));
     LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId id:%s", id.c_str());
     return id;
 }

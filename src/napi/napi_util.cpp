@@ -2,6 +2,8 @@
 // error.
 #include "napi/napi_util.h"
 
+#include <algorithm>
+
 #include "util/ohos_log.h"
 
 void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
@@ -16,8 +18,11 @@ void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int
     buffer[0] = '\0';
     size_t length = 0;
     napi_get_value_string_utf8(env, value, buffer, static_cast<size_t>(bufferSize), &length);
-    size_t end = 0;  // a JS string may hold a NUL; the text ends there
-    while (end < length && buffer[end] != '\0') ++end;
+    // A JS string may hold a NUL; the text ends there. The cap keeps the scan inside what a
+    // runtime that reports the untruncated length has written.
+    size_t limit = std::min(length, static_cast<size_t>(bufferSize) - 1);
+    size_t end = 0;
+    while (end < limit && buffer[end] != '\0') ++end;
     result.assign(buffer, end);
 }
 
@@ -38,11 +43,12 @@ napi_value NapiUtil::SetNapiCallBool(napi_env env, bool value) {
 void ThrowLastNapiError(napi_env env) {
     const napi_extended_error_info *info = nullptr;
     napi_get_last_error_info(env, &info);
+    // Taken before the next call: asking whether an exception is pending clears the record
+    // info points at, and the message with it.
+    bool haveInfo = info != nullptr;
+    std::string message =
+        haveInfo && info->error_message != nullptr ? info->error_message : "empty error message";
     bool pending = false;
     napi_is_exception_pending(env, &pending);
-    if (!pending && info != nullptr) {
-        const char *message =
-            info->error_message != nullptr ? info->error_message : "empty error message";
-        napi_throw_error(env, nullptr, message);
-    }
+    if (!pending && haveInfo) napi_throw_error(env, nullptr, message.c_str());
 }

@@ -66,6 +66,18 @@ test('the export method table, defined on a host object', () => {
   assert.strictEqual(target._native_setup_audio, undefined);
 });
 
+test('Export on an object that takes no properties throws the platform\'s own message', () => {
+  // A frozen object refuses the definitions; the error carries Node-API's text and no code.
+  for (const target of [Object.freeze({}), Object.preventExtensions({ a: 1 })]) {
+    assert.throws(() => host.exportTo(target, 'first'), (e) => {
+      assert.ok(e instanceof Error);
+      assert.strictEqual(e.code, undefined);
+      assert.ok(e.message.length > 0 && e.message !== 'empty error message', e.message);
+      return true;
+    });
+  }
+});
+
 test('one instance per id, whichever road reaches it first', () => {
   log.take();
   const a = new m.newKavoriPlayerAudio('reg-a', false);
