@@ -39,6 +39,16 @@ Result Ask(Player *found, const char *adapter, Result neutral, Call &&call) {
     return result;
 }
 
+// The recording adapters write no line, and hand even a missing player to kvmp_dec_ref_p.
+template <typename Call>
+int AskRecording(Player *found, Call &&call) {
+    if (found == nullptr) {
+        kvmp_dec_ref_p(&found);
+        return 0;
+    }
+    return Ask(found, nullptr, 0, call);
+}
+
 // The engine's text lives only as long as its player, which may end on another
 // thread as soon as the reference is dropped: hand out a copy, valid until this
 // thread's next codec query.
@@ -203,16 +213,15 @@ void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
         [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }
 
-// The recording adapters write no line.
 int Proxy::KavoriCloudMediaPlayer_startRecord(int value) {
-    return Ask(own_media_player(), nullptr, 0,
-               [&](Player *mp) { return kvmp_start_record(mp, value); });
+    return AskRecording(own_media_player(),
+                        [&](Player *mp) { return kvmp_start_record(mp, value); });
 }
 
 int Proxy::KavoriCloudMediaPlayer_stopRecord() {
-    return Ask(own_media_player(), nullptr, 0, kvmp_stop_record);
+    return AskRecording(own_media_player(), kvmp_stop_record);
 }
 
 int Proxy::KavoriCloudMediaPlayer_isRecord() {
-    return Ask(own_media_player(), nullptr, 0, kvmp_is_record);
+    return AskRecording(own_media_player(), kvmp_is_record);
 }

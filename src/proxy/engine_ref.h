@@ -8,7 +8,10 @@ class EngineRef {
   public:
     // Adopts a reference the caller already owns (null allowed).
     explicit EngineRef(KavoriCloudMediaPlayer *mp) : mp_(mp) {}
-    ~EngineRef() { kvmp_dec_ref_p(&mp_); }
+    // Nothing for a missing player: without one no reference was taken.
+    ~EngineRef() {
+        if (mp_ != nullptr) kvmp_dec_ref_p(&mp_);
+    }
     EngineRef(const EngineRef &) = delete;
     EngineRef &operator=(const EngineRef &) = delete;
 

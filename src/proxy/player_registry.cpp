@@ -44,7 +44,7 @@ std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 // Gives back what an entry held, outside the lock. The player is shut down by
 // then, so nothing reads the duplicates any more.
 void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
-    kvmp_dec_ref_p(&mp);
+    if (mp != nullptr) kvmp_dec_ref_p(&mp);
     for (int fd : fds) {
         close(fd);
     }
