@@ -24,6 +24,17 @@ namespace {
 constexpr int kDescriptorBufferSize = 32768;
 constexpr int kDescriptorPollMs = 50;
 
+// A local path that names something other than a regular file (a FIFO, a device, a socket):
+// FFmpeg's file reader would block in read() there with no way out. Gives its descriptor,
+// opened without blocking, or -1 when the URL is anything else.
+int open_special_file(const std::string &url) {
+    std::string path = url.compare(0, 5, "file:") == 0 ? url.substr(5) : url;
+    if (path.empty() || path.find("://") != std::string::npos) return -1;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return -1;
+    return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
 // The descriptor N of a "pipe:N" URL, or -1.
 int pipe_descriptor(const std::string &url) {
     const std::string prefix = "pipe:";
@@ -114,6 +125,7 @@ void MediaSource::run() {
         av_freep(&io_->buffer);
         avio_context_free(&io_);
     }
+    if (owned_fd_ >= 0) close(owned_fd_);
 }
 
 // FFmpeg's own pipe reader blocks in read() with no way out; this one waits in poll() so
@@ -165,6 +177,7 @@ int MediaSource::open() {
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
     fmt_->interrupt_callback.opaque = this;
     int fd = pipe_descriptor(url_);
+    if (fd < 0 && (fd = open_special_file(url_)) >= 0) owned_fd_ = fd;
     if (fd >= 0) {
         int err = open_descriptor_input(fd);
         if (err < 0) return err;

@@ -90,8 +90,10 @@ class MediaSource {
 
     // Worker only.
     AVFormatContext *fmt_ = nullptr;
-    AVIOContext *io_ = nullptr;  // own reader of a pipe:N descriptor
+    AVIOContext *io_ =
+        nullptr;  // own reader of a descriptor: pipe:N, or a path to a FIFO or device
     int fd_ = -1;
+    int owned_fd_ = -1;  // fd_ when the engine opened it itself
     AVPacket *pkt_ = nullptr;
     bool audio_started_ = false;
     bool video_started_ = false;

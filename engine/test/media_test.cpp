@@ -1,6 +1,7 @@
 // Media sources on the sample files: prepare, playback, seek, metadata.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -239,4 +240,18 @@ TEST(Media, ShutdownStopsAPipeThatNeverDelivers) {
     EXPECT_GE(fcntl(fds[0], F_GETFD), 0);
     close(fds[0]);
     close(fds[1]);
+}
+
+TEST(Media, ShutdownStopsAFifoPathThatNeverDelivers) {
+    std::string fifo = testing::TempDir() + "kavori_fifo_" + std::to_string(getpid());
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    {
+        TestPlayer p;
+        kvmp_set_data_source(p.mp(), fifo.c_str());
+        kvmp_prepare_async(p.mp());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Nobody writes to the FIFO: the destructor's shutdown must still come back.
+    }
+    unlink(fifo.c_str());
 }
