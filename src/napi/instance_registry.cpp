@@ -27,12 +27,8 @@ bool SameText(const std::string &a, const std::string &b) {
     return true;
 }
 
-constexpr size_t kXComponentIdBufferSize = OH_XCOMPONENT_ID_LEN_MAX + 1;
-
 // The XComponent id of the call's this, or "" when it has none.
 std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
-    char buffer[kXComponentIdBufferSize] = {0};
-    uint64_t size = kXComponentIdBufferSize;
     napi_value thisArg = nullptr;
     size_t argc = 0;
     if (napi_get_cb_info(env, info, &argc, nullptr, &thisArg, nullptr) != napi_ok) {
@@ -41,20 +37,46 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
     }
     napi_value exportInstance = nullptr;
     OH_NativeXComponent *component = nullptr;
+    std::string id;
     if (napi_get_named_property(env, thisArg, "__NATIVE_XCOMPONENT_OBJ__", &exportInstance) !=
             napi_ok ||
         napi_unwrap(env, exportInstance, reinterpret_cast<void **>(&component)) != napi_ok ||
-        OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
-            OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        !ReadXComponentId(component, id)) {
         LOGE("napi-->getXComponentId napi_get_named_property failed!");
         return "";
     }
-    std::string id(buffer, strnlen(buffer, kXComponentIdBufferSize - 1));
     LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId id:%s", id.c_str());
     return id;
 }
 
+// The entry of id in one of an instance's surface records, with the lookup's two log lines.
+// Takes registry_mutex() itself.
+template <typename Handle>
+Handle LookUpRecord(const std::unordered_map<std::string, Handle> &records, const std::string &id,
+                    const char *line) {
+    LOGI("%s", line);
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        auto found = records.find(id);
+        if (found != records.end()) return found->second;
+    }
+    LOGI("%s null", line);
+    return nullptr;
+}
+
 }  // namespace
+
+bool ReadXComponentId(OH_NativeXComponent *component, std::string &id) {
+    char buffer[OH_XCOMPONENT_ID_LEN_MAX + 1] = {0};
+    uint64_t size = sizeof(buffer);
+    if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
+        OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
+        return false;
+    }
+    // A platform that fills the whole buffer must not run the read past it.
+    id.assign(buffer, strnlen(buffer, sizeof(buffer) - 1));
+    return true;
+}
 
 std::mutex &registry_mutex() {
     static std::mutex mutex;
@@ -108,19 +130,9 @@ void setXComponentId(std::string &id) {
 }
 
 OH_NativeXComponent *KavoriCloudPlayerNapi::getXComponent(std::string &id) {
-    LOGI("napi-->KavoriCloudPlayerNapi::getXComponent");
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    auto found = xComponents_.find(id);
-    if (found != xComponents_.end()) return found->second;
-    LOGI("napi-->KavoriCloudPlayerNapi::getXComponent null");
-    return nullptr;
+    return LookUpRecord(xComponents_, id, "napi-->KavoriCloudPlayerNapi::getXComponent");
 }
 
 void *KavoriCloudPlayerNapi::getNativeWindow(std::string &id) {
-    LOGI("napi-->KavoriCloudPlayerNapi::getNativeWindow");
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    auto found = nativeWindows_.find(id);
-    if (found != nativeWindows_.end()) return found->second;
-    LOGI("napi-->KavoriCloudPlayerNapi::getNativeWindow null");
-    return nullptr;
+    return LookUpRecord(nativeWindows_, id, "napi-->KavoriCloudPlayerNapi::getNativeWindow");
 }

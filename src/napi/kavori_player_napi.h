@@ -106,6 +106,9 @@ class KavoriCloudPlayerNapi {
     OH_NativeXComponent_TouchEvent touchEvent_{};
 };
 
+// The id of component into id; false when the platform cannot give it.
+bool ReadXComponentId(OH_NativeXComponent *component, std::string &id);
+
 // The four surface callbacks the platform calls on its UI thread (the JS thread).
 void onSurfaceCreatedCB(OH_NativeXComponent *component, void *window);
 void onSurfaceChangedCB(OH_NativeXComponent *component, void *window);

@@ -18,21 +18,6 @@ OH_NativeXComponent_Callback KavoriCloudPlayerNapi::callback_{};
 
 namespace {
 
-constexpr size_t kXComponentIdBufferSize = OH_XCOMPONENT_ID_LEN_MAX + 1;
-
-// The id of component; false when the platform cannot give it.
-bool ReadXComponentId(OH_NativeXComponent *component, std::string &id) {
-    char buffer[kXComponentIdBufferSize] = {0};
-    uint64_t size = kXComponentIdBufferSize;
-    if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) !=
-        OH_NATIVEXCOMPONENT_RESULT_SUCCESS) {
-        return false;
-    }
-    // A platform that fills the whole buffer must not run the read past it.
-    id.assign(buffer, strnlen(buffer, kXComponentIdBufferSize - 1));
-    return true;
-}
-
 void SetDestroyResource(bool destroyed) {
     std::lock_guard<std::mutex> lock(registry_mutex());
     destroyResource = destroyed;
