@@ -4,6 +4,8 @@ JOBS ?= 2
 ASAN_RUNTIME := $(shell g++ -print-file-name=libasan.so)
 TSAN_RUNTIME := $(shell g++ -print-file-name=libtsan.so)
 NODE_TEST := node --test --test-concurrency=1
+# Each test run gets a fresh TMPDIR that must be empty again at its end.
+CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean
 
@@ -22,8 +24,8 @@ demo: build
 	node examples/demo.js
 
 test: build
-	cd build && ctest --output-on-failure
-	KAVORI_BUILD_DIR=build $(NODE_TEST) test/js/
+	cd build && $(CLEAN_TMP) ctest --output-on-failure
+	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/
 
 # AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
 # preloaded into it; native binaries keep LeakSanitizer on.
@@ -31,8 +33,8 @@ test-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		ctest --output-on-failure
-	KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
+		$(CLEAN_TMP) ctest --output-on-failure
+	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
 		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(NODE_TEST) test/js/
 	$(MAKE) fuzz FUZZ_SECONDS=20
@@ -43,8 +45,8 @@ TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure
-	KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$(TSAN_RUNTIME) \
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CLEAN_TMP) ctest --output-on-failure
+	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$(TSAN_RUNTIME) \
 		TSAN_OPTIONS="report_signal_unsafe=0 suppressions=$(CURDIR)/test/tsan.supp" \
 		$(NODE_TEST) $(TSAN_JS)
 

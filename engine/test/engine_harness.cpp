@@ -122,7 +122,8 @@ std::string media_path(const char *name) {
 // The trace is read once per process, so it is switched on before any test runs.
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
-    std::string path = "/tmp/kavori_engine_trace_" + std::to_string(getpid()) + ".txt";
+    std::string path =
+        testing::TempDir() + "kavori_engine_trace_" + std::to_string(getpid()) + ".txt";
     remove(path.c_str());
     setenv("KAVORI_ENGINE_TRACE", path.c_str(), 1);
     int result = RUN_ALL_TESTS();

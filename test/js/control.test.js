@@ -5,9 +5,8 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { hilog, engineTrace } = require('./logfile.js');
+const { tempDir, hilog, engineTrace } = require('./logfile.js');
 
 const log = hilog();
 const trace = engineTrace();
@@ -145,7 +144,7 @@ test('setDataSource and getAudioCodecInfo lines with a player', () => {
 
 test('setDataSourceFd hands the engine a duplicate it owns until the player ends', async () => {
   const id = 'fd';
-  const wav = path.join(os.tmpdir(), `kavori-control-${process.pid}.wav`);
+  const wav = path.join(tempDir(), 'tone.wav');
   writeWav(wav);
   const fd = fs.openSync(wav, 'r');
   try {
@@ -180,7 +179,6 @@ test('setDataSourceFd hands the engine a duplicate it owns until the player ends
     m._release(id);
   } finally {
     fs.closeSync(fd);
-    fs.rmSync(wav, { force: true });
   }
 });
 

@@ -3,12 +3,11 @@
 // registered when they were posted, argument shapes, order per player, replaced listeners freed.
 const test = require('node:test');
 const assert = require('node:assert');
-const { spawnSync } = require('node:child_process');
 const { hilog } = require('./logfile.js');
 
 const log = hilog();
 const { loadModule } = require('./loader.js');
-const { until } = require('./proxy_helpers.js');
+const { until, child } = require('./proxy_helpers.js');
 
 const m = loadModule();
 m._nativeOpenlog('delivery');
@@ -121,21 +120,8 @@ test('4 concurrent players, 100,000 events each: per-player order kept, none los
 });
 
 // Crash-prone or process-wide cases run in a child of their own.
-function child(source, args = []) {
-  const r = spawnSync(process.execPath, [...args, '-e', source], {
-    encoding: 'utf8', timeout: 60000, env: { ...process.env },
-  });
-  return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
-}
-const prelude = `
-  const { loadModule } = require(${JSON.stringify(require.resolve('./loader.js'))});
-  const m = loadModule();
-  const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-  const start = (id, s) => { m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id); };
-`;
-
 test('events posted before any listener are dropped, texts included', () => {
-  const r = child(`${prelude}
+  const r = child(`
     (async () => {
       start('early', '422,0,3,str:abc;800,0,0,str:x;428,0,0,str:y;502,1,1*1000');
       await sleep(300);
@@ -151,7 +137,7 @@ test('events posted before any listener are dropped, texts included', () => {
 });
 
 test('a listener that throws: reported as uncaught, the batch goes on', () => {
-  const r = child(`${prelude}
+  const r = child(`
     const got = [];
     process.on('uncaughtException', (e) => got.push('caught ' + e.message));
     m._setMessageListener('t', (w, p1) => { got.push(p1); if (p1 === 2) throw new Error('boom'); });
@@ -162,7 +148,7 @@ test('a listener that throws: reported as uncaught, the batch goes on', () => {
 });
 
 test('replaced listeners are released once their events are delivered', () => {
-  const r = child(`${prelude}
+  const r = child(`
     (async () => {
       let collected = 0;
       const registry = new FinalizationRegistry(() => collected++);

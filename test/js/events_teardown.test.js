@@ -4,31 +4,12 @@
 // a child process, since a fault here crashes.
 const test = require('node:test');
 const assert = require('node:assert');
-const { spawnSync } = require('node:child_process');
+const { child } = require('./proxy_helpers.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
-const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
-
-function child(source) {
-  const r = spawnSync(process.execPath, ['-e', source], {
-    encoding: 'utf8', timeout: 120000, env: { ...process.env },
-  });
-  return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
-}
-const prelude = `
-  const { loadModule } = require(${loaderPath});
-  const { until, threadCount, fdCount } = require(${helpersPath});
-  const m = loadModule();
-  const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-  const settled = (base) => until(() => threadCount() <= base.threads && fdCount() <= base.fds,
-    'threads and descriptors back', 30000).catch(() => {
-    throw new Error('left: ' + JSON.stringify([base, threadCount(), fdCount()]));
-  });
-  const start = (id, s) => { m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id); };
-`;
 
 test('worker environments that register the listener and end during a flood', () => {
-  const r = child(`${prelude}
+  const r = child(`
     const { Worker } = require('node:worker_threads');
     // The worker takes the listener, floods, and ends after its first events: by returning
     // (its loop runs dry), by process.exit, or terminated from outside.
@@ -77,7 +58,7 @@ test('worker environments that register the listener and end during a flood', ()
 });
 
 test('release of a player during an event storm, 1,000 times', () => {
-  const r = child(`${prelude}
+  const r = child(`
     (async () => {
       let got = 0;
       m._setMessageListener('storm', () => got++);
@@ -102,7 +83,7 @@ test('release of a player during an event storm, 1,000 times', () => {
 test('process exit while players flood the listener', () => {
   // Ends from inside the listener, with events of four players still queued.
   for (const ending of ['process.exit(0)', 'clearInterval(keep)']) {
-    const r = child(`${prelude}
+    const r = child(`
       let got = 0;
       const keep = setInterval(() => {}, 1000);
       m._setMessageListener('exit', () => { if (++got === 1000) ${ending}; });

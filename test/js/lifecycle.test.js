@@ -5,15 +5,14 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { hilog, engineTrace } = require('./logfile.js');
+const { tempDir, hilog, engineTrace } = require('./logfile.js');
 
 const log = hilog();
 const trace = engineTrace();
 const { loadModule, loadHost, root } = require('./loader.js');
 const {
-  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, writeWav,
+  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, writeWav,
 } = require('./proxy_helpers.js');
 
 const m = loadModule();
@@ -156,16 +155,10 @@ test('the surface: init hands it over, its destruction ends the player', async (
   host.surfaceCreated(xc, 0x56);  // ends the destroyed state for the tests after this one
 });
 
-// Polls until the process has no more threads and descriptors than at the start.
-async function settled(threads, fds) {
-  await until(() => threadCount() <= threads && fdCount() <= fds,
-    `threads ${threadCount()}/${threads}, descriptors ${fdCount()}/${fds}`, 10000);
-}
-
 async function baseline(cycle) {
   cycle(0);  // warm-up: lazily opened files and threads of the runtime
   await new Promise((r) => setTimeout(r, 200));
-  return [threadCount(), fdCount()];
+  return { threads: threadCount(), fds: fdCount() };
 }
 
 test('1,000 create, prepare and release cycles leave no thread or descriptor', async () => {
@@ -177,10 +170,10 @@ test('1,000 create, prepare and release cycles leave no thread or descriptor', a
     m._start(id);
     m._release(id);
   };
-  const [threads, fds] = await baseline(cycle);
+  const base = await baseline(cycle);
   const created = trace.all().filter((l) => l.startsWith('kvmp_create #')).length;
   for (let i = 0; i < 1000; i++) cycle(i);
-  await settled(threads, fds);
+  await settled(base);
   const all = trace.all();
   assert.strictEqual(all.filter((l) => l.startsWith('kvmp_create #')).length, created + 1000);
   const last = createdSerial(all);
@@ -188,7 +181,7 @@ test('1,000 create, prepare and release cycles leave no thread or descriptor', a
 });
 
 test('1,000 setDataSourceFd and release cycles close every duplicate', async () => {
-  const wav = path.join(os.tmpdir(), `kavori-lifecycle-${process.pid}.wav`);
+  const wav = path.join(tempDir(), 'tone.wav');
   writeWav(wav, 0.1);
   const fd = fs.openSync(wav, 'r');
   try {
@@ -199,12 +192,11 @@ test('1,000 setDataSourceFd and release cycles close every duplicate', async () 
       if (i % 100 === 0) m._prepareAsync(id);
       m._release(id);
     };
-    const [threads, fds] = await baseline(cycle);
+    const base = await baseline(cycle);
     for (let i = 0; i < 1000; i++) cycle(i);
-    await settled(threads, fds);
+    await settled(base);
     fs.fstatSync(fd);
   } finally {
     fs.closeSync(fd);
-    fs.rmSync(wav, { force: true });
   }
 });

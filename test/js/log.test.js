@@ -8,15 +8,8 @@ const { hilog } = require('./logfile.js');
 
 const log = hilog();
 const { loadModule, root } = require('./loader.js');
+const { until } = require('./proxy_helpers.js');
 const m = loadModule();
-
-const waitFor = async (predicate, ms = 5000) => {
-  for (const end = Date.now() + ms; Date.now() < end;) {
-    if (predicate()) return true;
-    await new Promise((r) => setTimeout(r, 20));
-  }
-  return predicate();
-};
 
 test('nothing reaches hilog before _nativeOpenlog, failure lines included', () => {
   new m.newKavoriPlayerAudio('quiet', false);
@@ -53,6 +46,6 @@ test('FFmpeg lines of a real demuxer arrive with their context prefix', async ()
   m._setDataSource(id, path.join(root, 'examples/media/tone.m4a'));
   m._prepareAsync(id);
   const relayed = () => log.all().filter((l) => /^I A00000\/KavoriPlayer: \[mov,mp4,m4a,3gp,3g2,mj2 @ 0x[0-9a-f]+\] /.test(l));
-  assert.ok(await waitFor(() => relayed().length > 0), 'no demuxer line relayed');
+  await until(() => relayed().length > 0, 'a demuxer line relayed');
   m._release(id);
 });

@@ -5,12 +5,12 @@ const test = require('node:test');
 const assert = require('node:assert');
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { hilog } = require('./logfile.js');
+const { tempDir, hilog } = require('./logfile.js');
 
 const log = hilog();
 const { loadModule } = require('./loader.js');
+const { until } = require('./proxy_helpers.js');
 const m = loadModule();
 m._nativeOpenlog('media-meta');
 
@@ -111,7 +111,6 @@ const parse = (text) => text.split(';').filter((g) => g !== '').map((group) => {
   return [match[1], match[2]];
 });
 
-let dir;
 const media = {};
 
 function ffmpeg(...args) {
@@ -120,7 +119,7 @@ function ffmpeg(...args) {
 
 test.before(() => {
   if (skip) return;
-  dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-meta-'));
+  const dir = tempDir();
   const tone = ['-f', 'lavfi', '-i', 'sine=frequency=440:duration=1'];
   const picture = ['-f', 'lavfi', '-i', 'testsrc=size=160x120:rate=25:duration=1'];
   const h264 = ['-c:v', 'libx264', '-pix_fmt', 'yuv420p'];
@@ -137,10 +136,6 @@ test.before(() => {
     '-metadata:s:s:0', 'language=spa', media.subtitled);
 });
 
-test.after(() => {
-  if (dir) fs.rmSync(dir, { recursive: true, force: true });
-});
-
 let serial = 0;
 
 // A prepared player of file; its metadata is published before its duration.
@@ -151,10 +146,7 @@ async function withPlayer(file, body) {
   m._setDataSource(id, file);
   m._prepareAsync(id);
   try {
-    for (const end = Date.now() + 5000; m._getDuration(id) <= 0 && Date.now() < end;) {
-      await new Promise((resolve) => setTimeout(resolve, 20));
-    }
-    assert.ok(m._getDuration(id) > 0, `${file} was not prepared`);
+    await until(() => m._getDuration(id) > 0, `${file} prepared`);
     return await body(id);
   } finally {
     m._release(id);

@@ -1,6 +1,7 @@
 'use strict';
-// Shared by the engine proxy tests: the trace of one engine player, hilog lines of the proxy,
-// polling, descriptor and thread counts.
+// Shared by the suites: the trace of one engine player, hilog lines of the proxy, polling,
+// descriptor and thread counts, child processes.
+const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 
 // Engine calls on player #serial; reference counting, the engine's own events and the message
@@ -31,18 +32,43 @@ function proxyLines(lines) {
 const E = (text) => `E A00000/KavoriPlayer: ${text}`;
 const I = (text) => `I A00000/KavoriPlayer: ${text}`;
 
+// The first truthy value of probe; what (a text, or a function giving one) names it on timeout.
 async function until(probe, what, ms = 5000) {
   const end = Date.now() + ms;
   for (;;) {
     const value = probe();
     if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    if (Date.now() > end) {
+      throw new Error(`timed out waiting for ${typeof what === 'function' ? what() : what}`);
+    }
     await new Promise((r) => setTimeout(r, 10));
   }
 }
 
 const threadCount = () => fs.readdirSync('/proc/self/task').length;
 const fdCount = () => fs.readdirSync('/proc/self/fd').length;
+
+// Waits until the process has no more threads and descriptors than base ({ threads, fds }).
+const settled = (base, ms = 30000) => until(
+  () => threadCount() <= base.threads && fdCount() <= base.fds,
+  () => `threads ${threadCount()}/${base.threads}, descriptors ${fdCount()}/${base.fds}`, ms);
+
+// Runs source in a child Node process (node options in args), for cases that may crash or that
+// act on the whole process. Its prelude gives the module m, sleep, start(id, script) and the
+// helpers above.
+function child(source, args = []) {
+  const prelude = `
+    const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
+    const { until, threadCount, fdCount, settled } = require(${JSON.stringify(__filename)});
+    const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+    const start = (id, s) => {
+      m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
+    };
+  `;
+  const r = spawnSync(process.execPath, [...args, '-e', prelude + source],
+    { encoding: 'utf8', timeout: 120000 });
+  return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
+}
 
 // A small PCM WAV file, readable from a pipe (no seeking needed).
 function writeWav(path, seconds = 1, rate = 8000) {
@@ -57,4 +83,6 @@ function writeWav(path, seconds = 1, rate = 8000) {
   fs.writeFileSync(path, Buffer.concat([h, data]));
 }
 
-module.exports = { playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, writeWav };
+module.exports = {
+  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, child, writeWav,
+};

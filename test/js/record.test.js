@@ -1,31 +1,25 @@
 'use strict';
 // Recording methods of the export table: _startRecord, _isRecord and the promise of _stopRecord.
-const fs = require('node:fs');
-const os = require('node:os');
-const path = require('node:path');
 const util = require('node:util');
 const test = require('node:test');
 const assert = require('node:assert/strict');
 
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-record-'));
-const trace = path.join(dir, 'trace.txt');
-process.env.KAVORI_ENGINE_TRACE = trace;
+const { engineTrace, since } = require('./logfile.js');
 
+const trace = engineTrace().path;
 const { loadModule, loadHost } = require('./loader.js');
-const { since } = require('./logfile.js');
+const { createdSerial } = require('./proxy_helpers.js');
 const m = loadModule();
 const h = loadHost();
 const api = h.exportTo({}, 'rec');
-test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
-
 
 // Creates the id's engine player; gives its trace serial.
 function player(id) {
   const tr = since(trace);
   m._native_init_audio(id);
-  const line = tr().find((l) => l.startsWith('kvmp_create #'));
-  assert.ok(line, `no player for ${id}`);
-  return Number(line.split(' ')[1].slice(1));
+  const serial = createdSerial(tr());
+  assert.ok(serial > 0, `no player for ${id}`);
+  return serial;
 }
 
 test('without a player every method answers 0 as a JS number', async () => {

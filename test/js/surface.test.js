@@ -2,41 +2,23 @@
 // XComponent surface binding, driven through the test host as the platform's UI thread would.
 // The tests share one process and run in order: the first needs a callback table no instance
 // has filled yet.
-const fs = require('node:fs');
-const os = require('node:os');
-const path = require('node:path');
 const test = require('node:test');
 const assert = require('node:assert/strict');
 
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-surface-'));
-const hilog = path.join(dir, 'hilog.txt');
-const trace = path.join(dir, 'trace.txt');
-process.env.KAVORI_HILOG_FILE = hilog;
-process.env.KAVORI_ENGINE_TRACE = trace;
+const logfile = require('./logfile.js');
 
+const hilog = logfile.hilog().path;
+const trace = logfile.engineTrace().path;
+const { since } = logfile;
 const { loadModule, loadHost } = require('./loader.js');
-const { since } = require('./logfile.js');
+const { createdSerial, until } = require('./proxy_helpers.js');
 const m = loadModule();
 const h = loadHost();
-test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
 
 // The JS thread's own lines: message threads of earlier players log on their own time.
 const texts = (lines) => lines.map((l) => l.replace(/^. A[0-9A-F]{5}\/KavoriPlayer: /, ''));
 const messages = (lines) =>
   texts(lines).filter((l) => l.startsWith('napi-->') || l.startsWith('KavoriCloudPlayerNapi::'));
-
-function createdSerial(traceLines) {
-  const line = traceLines.find((l) => l.startsWith('kvmp_create #'));
-  assert.ok(line, 'no player was created');
-  return Number(line.split(' ')[1].slice(1));
-}
-
-async function waitFor(predicate) {
-  for (let i = 0; i < 2000 && !predicate(); ++i) {
-    await new Promise((resolve) => setTimeout(resolve, 10));
-  }
-  assert.ok(predicate(), 'condition never became true');
-}
 
 // The window and component a fresh _native_init of id hands the engine; the player is released.
 function handlesOfNextInit(id) {
@@ -125,7 +107,7 @@ test('a destroyed surface ends the player and its handles; empty ids go to the s
 
   let logs = since(hilog);
   assert.equal(h.surfaceDestroyed(xc, 0xc1), true);
-  await waitFor(() => tr().includes(`free #${n}`));
+  await until(() => tr().includes(`free #${n}`), `free #${n}`, 20000);
   assert.ok(tr().includes(`kvmp_shutdown #${n}`));
   assert.deepEqual(messages(logs()), ['napi-->OnSurfaceDestroyedCB', 'napi-->OnSurfaceDestroyed']);
 

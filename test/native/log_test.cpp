@@ -29,6 +29,10 @@ const std::string &LogPath() {
     return path;
 }
 const bool kLogPathSet = !LogPath().empty();
+// Made after the path, so ended before it: the file goes when the process ends.
+struct LogFileRemover {
+    ~LogFileRemover() { std::remove(LogPath().c_str()); }
+} logFileRemover;
 
 std::vector<std::string> LogLines() {
     std::ifstream in(LogPath());
