@@ -84,5 +84,6 @@ function writeWav(path, seconds = 1, rate = 8000) {
 }
 
 module.exports = {
-  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, child, writeWav,
+  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, child,
+  writeWav,
 };
