@@ -11,12 +11,14 @@ const { loadModule, loadHost, root } = require('./loader');
 const typings = fs.readFileSync(
   path.join(root, 'types', 'libkavoriplayer_audio_napi', 'index.d.ts'), 'utf8');
 
-// Method names declared in one interface block of the typings.
+// Method names declared in one interface block of the typings and the blocks it extends.
 function declaredMethods(interfaceName) {
   const start = typings.indexOf(`export interface ${interfaceName}`);
   assert.notStrictEqual(start, -1, interfaceName);
   const body = typings.slice(start, typings.indexOf('\n}', start));
-  return [...body.matchAll(/^ {2}(_\w+)\(/gm)].map((m) => m[1]);
+  const base = body.match(/^export interface \w+ extends (\w+)/);
+  const own = [...body.matchAll(/^ {2}(_\w+)\(/gm)].map((m) => m[1]);
+  return base ? [...declaredMethods(base[1]), ...own] : own;
 }
 
 test('the usage example type-checks, mistakes included', () => {
