@@ -24,7 +24,7 @@ demo: build
 test: build
 	cd build && ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(NODE_TEST) test/js/
-	KAVORI_BUILD_DIR=build $(NODE_TEST) har/test/
+	KAVORI_BUILD_DIR=build $(NODE_TEST) har/test/*.test.js
 
 # AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
 # preloaded into it; native binaries keep LeakSanitizer on.
