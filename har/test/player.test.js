@@ -192,10 +192,17 @@ test('metadata: values with commas and semicolons, and the bundled clip against 
     video.height, Number(audio.sample_rate)]);
 });
 
-test('recording and external subtitles need an object equipped through Export', async () => {
+test('recording needs an object equipped through Export, speed a property the engine has',
+  async () => {
+  const unsupported = (e) => e.code === kv.ErrorCode.UNSUPPORTED_CAPABILITY;
   const plain = recorded('script:200');
-  assert.throws(() => plain.startRecord(1), (e) => e.code === kv.ErrorCode.UNSUPPORTED_CAPABILITY);
+  assert.throws(() => plain.startRecord(1), unsupported);
+  assert.throws(() => plain.setSpeed(2), unsupported);
   await plain.release();
+  const fast = recorded('script:200', { speedProperty: 10003 });
+  fast.setSpeed(1.5);
+  assert.strictEqual(fast.getSpeed(), 1.5);
+  await fast.release();
   const player = recorded('script:200', { exported: loadHost().exportTo({}) });
   assert.strictEqual(player.startRecord(1), 0);
   assert.strictEqual(player.isRecording(), true);
