@@ -29,7 +29,8 @@ function check(files) {
     incremental: true,
     tsBuildInfoFile: path.join(root, 'build', 'arkts.tsbuildinfo'),
   };
-  const rootNames = [...files.map((f) => path.resolve(f)), path.join(__dirname, 'arkts-globals.d.ts')];
+  const globals = path.join(__dirname, 'arkts-globals.d.ts');
+  const rootNames = [...files.map((f) => path.resolve(f)), globals];
   const host = ts.createIncrementalCompilerHost(options);
   host.writeFile = () => {};  // no build info left behind
   const builder = ts.createIncrementalProgram({ rootNames, options, host });

@@ -38,8 +38,10 @@ test('JSON5 files parse, name existing paths, and agree on version and licence',
     manifests.map(() => [version, 'Apache-2.0']));
   assert.match(fs.readFileSync(path.join(root, 'CHANGELOG.md'), 'utf8'),
     new RegExp(`^## ${version.replace(/\./g, '\\.')} `, 'm'));
-  assert.match(fs.readFileSync(path.join(root, 'LICENSE'), 'utf8'), /Apache License\s+Version 2\.0/);
-  assert.strictEqual(json5(path.join(root, 'har', 'src', 'main', 'module.json5')).module.type, 'har');
+  assert.match(fs.readFileSync(path.join(root, 'LICENSE'), 'utf8'),
+    /Apache License\s+Version 2\.0/);
+  assert.strictEqual(json5(path.join(root, 'har', 'src', 'main', 'module.json5')).module.type,
+    'har');
 });
 
 test('the ArkTS front end finds nothing in the package and the consumer sample', () => {
@@ -58,9 +60,10 @@ test('the ArkTS front end reports type errors, rule violations and the typings i
       "kavori._seekTo('a', 1500);",
       "kavori._startRecord('a', 1);",
     ].join('\n'));
-    const codes = check([bad]).map((d) => d.replace(/^.*? (TS\d+):.*?(\(arkts-[\w-]+\))?$/, '$1 $2'));
-    assert.deepStrictEqual(codes.sort(), ['TS2339 ', 'TS2345 ', 'TS38 (arkts-no-untyped-obj-literals)',
-      'TS5 (arkts-no-var)']);
+    const codes = check([bad]).map((d) =>
+      d.replace(/^.*? (TS\d+):.*?(\(arkts-[\w-]+\))?$/, '$1 $2'));
+    assert.deepStrictEqual(codes.sort(), ['TS2339 ', 'TS2345 ',
+      'TS38 (arkts-no-untyped-obj-literals)', 'TS5 (arkts-no-var)']);
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }

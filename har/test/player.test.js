@@ -125,7 +125,7 @@ test('calls invalid in the state fail naming it and never reach the engine', asy
   await assert.rejects(player.reset(), refused('released'));
 });
 
-test('release or reset while preparing settles the pending prepare with a clear error', async () => {
+test('release or reset while preparing settles the pending prepare with an error', async () => {
   for (const end of ['release', 'reset']) {
     const player = recorded('script:407');
     const pending = player.prepare();
@@ -171,7 +171,7 @@ test('prepare and seek time out with the timeout code', async () => {
   await player.release();
 });
 
-test('metadata: values with commas and semicolons, and the bundled clip against ffprobe', async () => {
+test('metadata: values with commas and semicolons; the bundled clip against ffprobe', async () => {
   const parsed = kv.parseMediaMeta('key:codec_long_name,value:H.263 / H.263-1996, H.263+;x;' +
     'key:width,value:176;key:unknown_key,value:a,b;');
   assert.strictEqual(parsed.codecLongName, 'H.263 / H.263-1996, H.263+;x');
