@@ -25,7 +25,7 @@ demo: build
 
 test: build
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
-	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/
+	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/ har/test/
 
 # AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
 # preloaded into it; native binaries keep LeakSanitizer on.

@@ -1,100 +1,60 @@
 'use strict';
-// Plays the bundled samples through the module, as an app would: create a player, listen to its
-// events, prepare, play with a progress bar, and release at the end of the media.
+// Plays the bundled samples through the ArkTS package, as an app would: the consumer sample's
+// playMedia (examples/arkts-consumer), run from its .ets source, prints each event by name and a
+// progress bar. The module's hilog lines go to a temporary folder, removed at the end.
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-const logFile = path.join(os.tmpdir(), `kavori-demo-${process.pid}.log`);
+const logDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-demo-'));
+const logFile = path.join(logDir, 'hilog.log');
 process.env.KAVORI_HILOG_FILE = logFile;
-const { loadModule, root } = require('../test/js/loader.js');
+process.on('exit', () => fs.rmSync(logDir, { recursive: true, force: true }));
 
-const INFO = {
-  3: 'video rendering start', 428: 'text', 422: 'SEI', 701: 'buffering start', 702: 'buffering end',
-  10001: 'rotation changed', 10002: 'audio rendering start', 10003: 'audio decoded start',
-  10004: 'video decoded start', 10005: 'open input', 10006: 'find stream info',
-  10007: 'component open', 10010: 'frame chasing start', 10011: 'frame chasing end',
-  10100: 'accurate seek complete',
-};
-function eventName(what, arg1) {
-  switch (what) {
-    case 0: return 'flush';
-    case 1: return 'prepared';
-    case 2: return 'completed';
-    case 3: return 'buffering update';
-    case 4: return 'seek complete';
-    case 5: return 'video size changed';
-    case 99: return 'timed text';
-    case 100: return 'error';
-    case 200: return `info: ${INFO[arg1] || arg1}`;
-    case 201: return 'audio interrupt';
-    case 10001: return 'sample aspect ratio changed';
-    default: return `event ${what}`;
-  }
-}
+require('../har/test/ets-require.js');
+const { loadModule, root } = require('../test/js/loader.js');
+const { playMedia } = require('./arkts-consumer/src/main/ets/PlayMedia.ets');
 
 const tty = process.stdout.isTTY;
 const lineStart = tty ? '\r\x1b[K' : '';
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const bar = (pos, dur, width = 40) => {
   const done = dur > 0 ? Math.min(width, Math.round((pos / dur) * width)) : 0;
-  return `[${'#'.repeat(done)}${'.'.repeat(width - done)}] ${(pos / 1000).toFixed(1)}/${(dur / 1000).toFixed(1)} s`;
+  return `[${'#'.repeat(done)}${'.'.repeat(width - done)}] ` +
+    `${(pos / 1000).toFixed(1)}/${(dur / 1000).toFixed(1)} s`;
 };
 
-// seen: the event kinds the listener has received for this player so far.
-async function play(m, id, file, seen) {
-  console.log(`\n== ${path.basename(file)} (player "${id}")`);
-  m._native_init_audio(id);
-  m._setDataSource(id, file);
-  m._prepareAsync(id);
-  const deadline = Date.now() + 10000;
-  while (!seen.includes(1) && m._getDuration(id) <= 0 && Date.now() < deadline) await sleep(20);
-  const duration = m._getDuration(id);
-  console.log(`audio codec: ${m._getAudioCodecInfo(id) || '-'}`);
-  console.log(`video codec: ${m._getVideoCodecInfo(id) || '-'}`);
-  console.log(`duration:    ${duration} ms`);
-  m._start(id);
-  while (!m._isPlaying(id) && !seen.includes(2) && Date.now() < deadline) await sleep(10);
+// Without a terminal to redraw on, one progress line per second keeps the output readable.
+function report() {
   let printed = -1;
-  while (m._isPlaying(id) && !seen.includes(2)) {
-    const pos = m._getCurrentPosition(id);
-    // Without a terminal to redraw on, a line per second keeps the output readable.
-    if (tty || Math.floor(pos / 1000) !== printed) {
+  return {
+    line: (text) => process.stdout.write(`${lineStart}  ${text}\n`),
+    progress: (pos, dur) => {
+      if (!tty && Math.floor(pos / 1000) === printed) return;
       printed = Math.floor(pos / 1000);
-      process.stdout.write(`${lineStart}${bar(pos, duration)}${tty ? '' : '\n'}`);
-    }
-    await sleep(100);
-  }
-  const end = Date.now() + 2000;
-  while (!seen.includes(2) && Date.now() < end) await sleep(20);
-  m._release(id);
+      process.stdout.write(`${lineStart}${bar(pos, dur)}${tty ? '' : '\n'}`);
+    },
+  };
 }
 
 async function main() {
   const m = loadModule();
   const methods = Object.getOwnPropertyNames(m).filter((n) => n.startsWith('_'));
-  console.log(`module: class ${m.newKavoriPlayerAudio.name} as newKavoriPlayerAudio, ` +
-    `${methods.length} methods: ${methods.join(' ')}`);
+  console.log(`module: class ${m.newKavoriPlayerAudio.name}, ${methods.length} raw methods; ` +
+    'played here through the ArkTS package @kavori/player');
   new m.newKavoriPlayerAudio('demo', false);
   m._nativeOpenlog('demo');
-  let current = null;
-  m._setMessageListener('demo', (what, arg1, arg2, text) => {
-    if (current) current.push(what);
-    const extra = text === undefined ? '' : ` "${text}"`;
-    process.stdout.write(`${lineStart}  event: ${eventName(what, arg1)} (${what}, ${arg1}, ${arg2})${extra}\n`);
-  });
-  for (const [id, name] of [['demo-audio', 'tone.m4a'], ['demo-video', 'clip.mp4']]) {
-    current = [];
-    await play(m, id, path.join(root, 'examples/media', name), current);
+  for (const name of ['tone.m4a', 'clip.mp4']) {
+    console.log(`\n== ${name}`);
+    await playMedia(path.join(root, 'examples', 'media', name), report());
   }
   const lines = fs.readFileSync(logFile, 'utf8').split('\n').filter(Boolean);
-  console.log(`\nhilog: ${lines.length} lines in ${logFile}; the module's first ones:`);
-  for (const l of lines.filter((l) => l.includes('napi')).slice(0, 8)) console.log(`  ${l}`);
+  console.log(`\nhilog: ${lines.length} lines; the module's first ones:`);
+  for (const l of lines.filter((l) => l.includes('napi')).slice(0, 6)) console.log(`  ${l}`);
   console.log('and FFmpeg\'s own, relayed:');
-  for (const l of lines.filter((l) => l.includes(': [')).slice(0, 4)) console.log(`  ${l}`);
+  for (const l of lines.filter((l) => l.includes(': [')).slice(0, 3)) console.log(`  ${l}`);
 }
 
 main().catch((e) => {
   console.error(e);
-  process.exit(1);
+  process.exitCode = 1;
 });

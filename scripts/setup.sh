@@ -20,6 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-if [ -f package-lock.json ] && [ ! -d node_modules ]; then
+# Again whenever the lock file changed since the last install (npm rewrites its own copy).
+if [ -f package-lock.json ] && { [ ! -d node_modules ] ||
+    [ package-lock.json -nt node_modules/.package-lock.json ]; }; then
     npm ci --no-audit --no-fund --silent
 fi

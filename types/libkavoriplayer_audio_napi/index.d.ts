@@ -1,21 +1,26 @@
 /**
  * Typings of the native module "kavoriplayer_audio_napi" (libkavoriplayer_audio_napi.so).
  *
+ * ArkTS imports it as `import kavori from 'libkavoriplayer_audio_napi.so'`; the named exports
+ * below are the same functions.
+ *
  * Every method names its player by an id string as first argument; an empty id stands for the
  * id of the XComponent the call is made on (or the id of the last `_native_init` while a surface
- * is destroyed). Numbers and flags travel as strings: a JS number passed where a string is
- * expected reads as "" and so as 0 or false. Methods never throw for bad input; without an
- * engine player they do nothing and getters give their neutral value (0, false, "").
+ * is destroyed). Numbers and flags travel as strings: a number (or any non-string) passed where
+ * a string is expected reads as empty text, and so as 0, false or "". Methods never throw for
+ * bad input; without an engine player they do nothing and getters give their neutral value
+ * (0, false, "").
  */
 
 /**
- * Receives the player events on the JS thread: event code and two values, plus a text for the
- * events that carry one (subtitles, SEI data, error details).
+ * Receives the events of every player on the JS thread: event kind and two values, plus a text
+ * for the events that carry one (timed text, SEI and text notices). Error events (100) carry
+ * no text: -10000 and the engine's error code. Nothing in an event names its player.
  */
 export type MessageListener = (what: number, arg1: number, arg2: number, text?: string) => void;
 
-/** The methods present on the class prototype and on the module's exports (33). */
-export interface KavoriPlayerMethods {
+/** The methods of both method tables (31): the module's and the one a host installs. */
+export interface KavoriPlayerSharedMethods {
   /** Sets the media URL (path, file: or network URL). */
   _setDataSource(id: string, url: string): void;
   /** Plays from an open file descriptor, given as decimal text; the caller keeps its descriptor. */
@@ -38,7 +43,10 @@ export interface KavoriPlayerMethods {
   /** Seeks to a position in milliseconds, given as decimal text. */
   _seekTo(id: string, msec: string): void;
   _isPlaying(id: string): boolean;
-  /** Registers the one listener of the module (the last registration wins, for every player). */
+  /**
+   * Registers the one listener of the module (the last registration wins, for every player).
+   * The ArkTS package registers its own: an app using the package does not call this.
+   */
   _setMessageListener(id: string, listener: MessageListener): void;
   /** Duration in milliseconds. */
   _getDuration(id: string): number;
@@ -64,16 +72,23 @@ export interface KavoriPlayerMethods {
   _getAudioCodecInfo(id: string): string;
   /** Selects ("true") or deselects (any other text) a stream given as decimal text. */
   _setStreamSelected(id: string, stream: string, selected: string): void;
-  /** Stream metadata as "key:K,value:V;" groups. */
+  /**
+   * Stream metadata as "key:K,value:V;" groups. Flat: a key several streams carry (type,
+   * language, the codec keys) holds the last stream's value. Values may contain commas.
+   */
   _getMediaMeta(id: string): string;
   /** Switches the module's logging on for the process; it stays on. */
   _nativeOpenlog(id: string): void;
   /** Creates the video player of the id, bound to its XComponent surface. */
   _native_init(id: string): void;
-  /** Creates the audio-only player of the id. */
-  _native_init_audio(id: string): void;
   /** Completes the set-up of the id's player. */
   _native_setup(id: string): void;
+}
+
+/** The methods present on the class prototype and on the module's exports (33). */
+export interface KavoriPlayerMethods extends KavoriPlayerSharedMethods {
+  /** Creates the audio-only player of the id. */
+  _native_init_audio(id: string): void;
   /** Creates and sets up an audio-only player of the id. */
   _native_setup_audio(id: string): void;
 }
@@ -83,8 +98,7 @@ export interface KavoriPlayerMethods {
  * operation (35): the shared ones without the audio set-up methods, plus recording and external
  * subtitles.
  */
-export interface KavoriPlayerExportMethods
-  extends Omit<KavoriPlayerMethods, '_native_init_audio' | '_native_setup_audio'> {
+export interface KavoriPlayerExportMethods extends KavoriPlayerSharedMethods {
   /** Starts recording; value is passed to the engine as a number. Gives the engine's answer. */
   _startRecord(id: string, value: number): number;
   /** Stops recording off the JS thread; resolves with the engine's answer, never rejects. */
@@ -98,9 +112,20 @@ export interface KavoriPlayerExportMethods
 /** The player class: one native player per id, kept for the life of the process. */
 export interface newKavoriPlayerAudio extends KavoriPlayerMethods {}
 export declare class newKavoriPlayerAudio {
-  /** Finds or creates the native player of id; isVideo binds it to XComponent surfaces. */
+  /**
+   * Finds or creates the native player of id. isVideo sets a process-wide flag that every later
+   * first use of an id reads (by any method, not only this constructor): a new id then gets the
+   * XComponent surface binding. Construct before any other call with a new id.
+   */
   constructor(id: string, isVideo: boolean);
 }
+
+/** The module's exports object, as a default import gives it. */
+export interface KavoriPlayerModule extends KavoriPlayerMethods {
+  newKavoriPlayerAudio: typeof newKavoriPlayerAudio;
+}
+declare const kavoriplayer: KavoriPlayerModule;
+export default kavoriplayer;
 
 export declare const _setDataSource: KavoriPlayerMethods['_setDataSource'];
 export declare const _setDataSourceFd: KavoriPlayerMethods['_setDataSourceFd'];
