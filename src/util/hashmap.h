@@ -45,7 +45,7 @@ typedef struct ListNode {
 KAVORI_EXPORT char *string_copy(const char *text);
 
 KAVORI_EXPORT HashMap *hashmap_create(void);
-int default_HashCode(HashMap *map, const char *key);
+int default_HashCode(HashMap *map, const char *key);  // not exported: the map's hashCode slot
 KAVORI_EXPORT int hashmap_equal(const char *key1, const char *key2);
 KAVORI_EXPORT void hashmap_put(HashMap *map, const char *key, const char *value);
 KAVORI_EXPORT char *hashmap_get(HashMap *map, const char *key);
