@@ -7,7 +7,8 @@ NODE_TEST := node --test --test-concurrency=1
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean
+.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean \
+	check-device check-device-proof
 
 all: build
 
@@ -66,8 +67,26 @@ bench: setup
 	cmake --build build-bench -j$(JOBS)
 	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
 
+# Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
+# SDK's is, against a stand-in SDK (stub libraries), then read back: machine, NEEDED, RUNPATH,
+# exported names. check-device-proof relinks it with faults the check must catch.
+DEVICE_DIR := build-device
+check-device:
+	@bash scripts/setup.sh device
+	bash scripts/ohos-check-sdk.sh $(DEVICE_DIR)/sdk
+	cmake -S . -B $(DEVICE_DIR)/module -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/ohos-check.toolchain.cmake \
+		-DOHOS_ARCH=arm64-v8a -DOHOS_STL=c++_shared -DOHOS_CHECK_SDK=$(CURDIR)/$(DEVICE_DIR)/sdk \
+		-DKAVORI_ENGINE_DIR=$(CURDIR)/$(DEVICE_DIR)/sdk/engine -DKAVORI_WERROR=ON \
+		-DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(DEVICE_DIR)/module -j$(JOBS)
+	bash test/elf/check_library.sh $(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so \
+		test/elf/exports.txt AArch64 test/elf/device_needed.txt
+
+check-device-proof: build check-device
+	bash test/elf/prove_device_check.sh
+
 format:
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-device

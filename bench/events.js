@@ -33,6 +33,7 @@ function listener(what, seq, stamp) {
   if (++count === target) finished();
 }
 m._setMessageListener('bench-events', listener);
+bench._setMessageListener('bench-events', listener);
 
 async function deliver(total, withLatency, startProducers) {
   count = 0;

@@ -14,6 +14,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "util/kavori_export.h"
+
 class KavoriCloudPlayerNapiProxy;
 
 class KavoriCloudPlayerNapi {
@@ -22,15 +24,16 @@ class KavoriCloudPlayerNapi {
     KavoriCloudPlayerNapi(const KavoriCloudPlayerNapi &) = delete;
     KavoriCloudPlayerNapi &operator=(const KavoriCloudPlayerNapi &) = delete;
 
-    static KavoriCloudPlayerNapi *getInstance(std::string &id);  // never null
+    // Exported: what a host holding an instance calls (Export, setNativeXComponent).
+    KAVORI_EXPORT static KavoriCloudPlayerNapi *getInstance(std::string &id);  // never null
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.
-    napi_value Export(napi_env env, napi_value exports);
+    KAVORI_EXPORT napi_value Export(napi_env env, napi_value exports);
 
     // Surface binding.
     static OH_NativeXComponent_Callback *getNXComponentCallback();
-    void setNativeXComponent(OH_NativeXComponent *component);
+    KAVORI_EXPORT void setNativeXComponent(OH_NativeXComponent *component);
     void onSurfaceCreated(OH_NativeXComponent *component, void *window);
     void onSurfaceChanged(OH_NativeXComponent *component, void *window);
     void onSurfaceDestroyed(OH_NativeXComponent *component, void *window);

@@ -4,14 +4,16 @@
 
 #include <stdarg.h>
 
+#include "util/kavori_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // Sets FFmpeg's debug level and installs av_log_callback; harmless to repeat.
-void open_custom_ffmpeg_log_print(void);
+KAVORI_EXPORT void open_custom_ffmpeg_log_print(void);
 // Called by FFmpeg from any thread.
-void av_log_callback(void *ptr, int level, const char *fmt, va_list args);
+KAVORI_EXPORT void av_log_callback(void *ptr, int level, const char *fmt, va_list args);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,8 @@
 #ifndef KAVORI_UTIL_HASHMAP_H
 #define KAVORI_UTIL_HASHMAP_H
 
+#include "util/kavori_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -40,30 +42,30 @@ typedef struct ListNode {
     struct ListNode *next;
 } ListNode;
 
-char *string_copy(const char *text);
+KAVORI_EXPORT char *string_copy(const char *text);
 
-HashMap *hashmap_create(void);
-int default_HashCode(HashMap *map, const char *key);
-int hashmap_equal(const char *key1, const char *key2);
-void hashmap_put(HashMap *map, const char *key, const char *value);
-char *hashmap_get(HashMap *map, const char *key);
-int hashmap_exists(HashMap *map, const char *key);
-int hashmap_remove(HashMap *map, const char *key);
-void hashmap_clear(HashMap *map);
-void hashmap_delete(HashMap *map);
-void hashmap_delete_entry(HashMapEntry *entry);
-void hashmap_reset(HashMap *map, int bucketCount);
-HashMapIterator *hashmap_iterator(HashMap *map);
-int hashmap_hasNext(HashMapIterator *iterator);
-HashMapIterator *hashmap_next(HashMapIterator *iterator);
+KAVORI_EXPORT HashMap *hashmap_create(void);
+int default_HashCode(HashMap *map, const char *key);  // not exported: the map's hashCode slot
+KAVORI_EXPORT int hashmap_equal(const char *key1, const char *key2);
+KAVORI_EXPORT void hashmap_put(HashMap *map, const char *key, const char *value);
+KAVORI_EXPORT char *hashmap_get(HashMap *map, const char *key);
+KAVORI_EXPORT int hashmap_exists(HashMap *map, const char *key);
+KAVORI_EXPORT int hashmap_remove(HashMap *map, const char *key);
+KAVORI_EXPORT void hashmap_clear(HashMap *map);
+KAVORI_EXPORT void hashmap_delete(HashMap *map);
+KAVORI_EXPORT void hashmap_delete_entry(HashMapEntry *entry);
+KAVORI_EXPORT void hashmap_reset(HashMap *map, int bucketCount);
+KAVORI_EXPORT HashMapIterator *hashmap_iterator(HashMap *map);
+KAVORI_EXPORT int hashmap_hasNext(HashMapIterator *iterator);
+KAVORI_EXPORT HashMapIterator *hashmap_next(HashMapIterator *iterator);
 
-ListNode *list_create(void);
-ListNode *list_head(ListNode *node);
-ListNode *list_tail(ListNode *node);
-ListNode *list_index(ListNode *node, int count);
-ListNode *list_append(ListNode *list, char *data);
-ListNode *list_remove(ListNode *list, const char *data);
-void list_delete(ListNode *list);
+KAVORI_EXPORT ListNode *list_create(void);
+KAVORI_EXPORT ListNode *list_head(ListNode *node);
+KAVORI_EXPORT ListNode *list_tail(ListNode *node);
+KAVORI_EXPORT ListNode *list_index(ListNode *node, int count);
+KAVORI_EXPORT ListNode *list_append(ListNode *list, char *data);
+KAVORI_EXPORT ListNode *list_remove(ListNode *list, const char *data);
+KAVORI_EXPORT void list_delete(ListNode *list);
 
 #ifdef __cplusplus
 }

@@ -2,18 +2,21 @@
 #ifndef KAVORI_UTIL_OHOS_LOG_H
 #define KAVORI_UTIL_OHOS_LOG_H
 
+#include "util/kavori_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // Process-wide switch; read and written with relaxed atomic operations only.
-extern bool g_ohos_log_on;
+extern KAVORI_EXPORT bool g_ohos_log_on;
 
 // level: 0 info, 1 debug, 2 warn, 3 error, 4 fatal; anything else info.
-void __ohos_log_print(int level, const char *tag, const char *fmt, ...)
+KAVORI_EXPORT void __ohos_log_print(int level, const char *tag, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
-void __ohos_log_print_debug(int level, const char *tag, const char *file, int line, const char *fmt,
-                            ...) __attribute__((format(printf, 5, 6)));
+KAVORI_EXPORT void __ohos_log_print_debug(int level, const char *tag, const char *file, int line,
+                                          const char *fmt, ...)
+    __attribute__((format(printf, 5, 6)));
 
 static inline bool ohos_log_is_on(void) {
     return __atomic_load_n(&g_ohos_log_on, __ATOMIC_RELAXED);

@@ -1,0 +1,8 @@
+// The module is built with hidden visibility; this mark makes a name part of its interface.
+// Only the names a host reaches from outside carry it (test/exports.txt lists them).
+#ifndef KAVORI_UTIL_KAVORI_EXPORT_H
+#define KAVORI_UTIL_KAVORI_EXPORT_H
+
+#define KAVORI_EXPORT __attribute__((visibility("default")))
+
+#endif

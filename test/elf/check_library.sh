@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Reads a built module back and compares it with what it must be:
+#   check_library.sh LIB EXPORTS [MACHINE NEEDED]
+# EXPORTS lists the defined dynamic symbols (demangled, without parameters); MACHINE is readelf's
+# machine name and NEEDED the list of DT_NEEDED entries, both checked when given, together with
+# RUNPATH/RPATH, which may hold nothing but $ORIGIN-relative entries. Prints the facts read;
+# exits 1 on any difference.
+set -euo pipefail
+lib=$1 exports=$2 machine=${3:-} needed=${4:-}
+status=0
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "  MISMATCH: $*"; status=1; }
+# Lines only in the first list prefixed "-", only in the second "+".
+compare() { diff <(sort -u "$1") <(sort -u "$2") | sed -n 's/^< /  - /p; s/^> /  + /p' || true; }
+
+echo "$lib"
+dynamic=$(readelf -d -W "$lib")
+if [ -n "$machine" ]; then
+    got=$(readelf -h "$lib" | sed -n 's/^ *Machine: *//p')
+    echo "  machine: $got"
+    [ "$got" = "$machine" ] || fail "machine is $got, expected $machine"
+fi
+if [ -n "$needed" ]; then
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" >"$scratch/needed"
+    echo "  NEEDED: $(tr '\n' ' ' <"$scratch/needed")"
+    differences=$(compare "$needed" "$scratch/needed")
+    [ -z "$differences" ] || fail "NEEDED differs from $needed (- missing, + extra):"$'\n'"$differences"
+    paths=$(sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p' <<<"$dynamic" | tr ':' '\n')
+    echo "  RUNPATH/RPATH: $(tr "\n" : <<<"${paths:-none}" | sed "s/:$//")"
+    host=$(grep -v '^\$ORIGIN' <<<"$paths" || true)
+    [ -z "$host" ] || fail "host path in RUNPATH/RPATH: $host"
+fi
+nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //; s/(.*//' >"$scratch/exports"
+echo "  exported: $(sort -u "$scratch/exports" | tr '\n' ' ')"
+differences=$(compare "$exports" "$scratch/exports")
+[ -z "$differences" ] || fail "exports differ from $exports (- missing, + extra):"$'\n'"$differences"
+[ $status -eq 0 ] && echo "  ok: as expected"
+exit $status
