@@ -79,19 +79,20 @@ void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 321);
 }
 
-// The duplicate belongs to the player and is closed once the player is shut
-// down; the caller's descriptor stays the caller's.
+// The duplicate belongs to the player and is closed once the player is shut down; the caller's
+// descriptor stays the caller's. A failed dup still replaces the source, with pipe:-1, so that
+// prepare fails with an error event instead of playing the previous source.
 void Proxy::KavoriCloudMediaPlayer_setDataSourceFd(int fd) {
     Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSourceFd", [&](Player *mp) {
         int duplicate = dup(fd);
         if (duplicate < 0) {
             LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed");
-            return;
+            duplicate = -1;
         }
         char url[128] = {0};
         snprintf(url, sizeof(url), "pipe:%d", duplicate);
         kvmp_set_data_source(mp, url);
-        if (!keep_duplicate(mp, duplicate)) {
+        if (duplicate >= 0 && !keep_duplicate(mp, duplicate)) {
             close(duplicate);  // ended (so shut down) meanwhile on another thread
         }
     });
