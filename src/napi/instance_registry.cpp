@@ -42,6 +42,13 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
             napi_ok ||
         napi_unwrap(env, exportInstance, reinterpret_cast<void **>(&component)) != napi_ok ||
         !ReadXComponentId(component, id)) {
+        // A throwing getter or Proxy trap is a failed read like any other: its exception must not
+        // come out of a method that goes on to act on the empty id.
+        bool pending = false;
+        napi_value ignored = nullptr;
+        if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
+            napi_get_and_clear_last_exception(env, &ignored);
+        }
         LOGE("napi-->getXComponentId napi_get_named_property failed!");
         return "";
     }
