@@ -1,10 +1,8 @@
-// The recording methods. _stopRecord answers with a promise and runs the
-// engine's stop on the async work pool, so the JS thread never waits for a
-// recording to be finished.
+// The recording methods. _stopRecord answers with a promise and runs the engine's stop on the async
+// work pool, so the JS thread never waits for a recording to be finished.
 //
-// Threads: the handlers and the completion step run on the JS thread; the
-// execute step on a pool worker, where it touches only its record and the proxy
-// resolved beforehand on the JS thread.
+// Threads: the handlers and the completion step run on the JS thread; the execute step on a pool
+// worker, where it touches only its record and the proxy resolved beforehand on the JS thread.
 #include <memory>
 #include <string>
 
@@ -15,8 +13,7 @@
 
 namespace {
 
-// Carries one _stopRecord call to the worker and back; owned by its work while
-// queued.
+// Carries one _stopRecord call to the worker and back; owned by its work while queued.
 struct RecordCallBackInfo {
     napi_env env = nullptr;
     napi_async_work asyncWork = nullptr;
@@ -93,8 +90,7 @@ napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info in
             }
             napi_delete_async_work(env, record->asyncWork);
         }
-        // Nothing will run the work: settle now rather than leave the promise
-        // pending forever.
+        // Nothing will run the work: settle now rather than leave the promise pending forever.
         ResolveWithInt(env, record->deferred, 0);
         return promise;
     });

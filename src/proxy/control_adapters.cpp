@@ -1,9 +1,8 @@
-// Control adapters: each finds the id's engine player, makes one engine call
-// with its arguments unchanged while holding a reference, and gives a neutral
-// value when there is no player.
+// Control adapters: each finds the id's engine player, makes one engine call with its arguments
+// unchanged while holding a reference, and gives a neutral value when there is no player.
 //
-// Threads: JS threads; stopRecord also runs on the stop-recording worker. No
-// state of their own but the per-thread copy of a codec text.
+// Threads: JS threads; stopRecord also runs on the stop-recording worker. No state of their own but
+// the per-thread copy of a codec text.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,8 +17,7 @@ using Player = KavoriCloudMediaPlayer;
 
 namespace {
 
-// Runs call on the found player; without one logs "<adapter> mp NULL" (unless
-// adapter is null).
+// Runs call on the found player; without one logs "<adapter> mp NULL" (unless adapter is null).
 template <typename Call>
 void Run(Player *found, const char *adapter, Call &&call) {
     EngineRef mp(found);
@@ -49,9 +47,8 @@ int AskRecording(Player *found, Call &&call) {
     return Ask(found, nullptr, 0, call);
 }
 
-// The engine's text lives only as long as its player, which may end on another
-// thread as soon as the reference is dropped: hand out a copy, valid until this
-// thread's next codec query.
+// The engine's text lives only as long as its player, which may end on another thread as soon as
+// the reference is dropped: hand out a copy, valid until this thread's next codec query.
 char *CodecText(int (*query)(Player *, char **), Player *mp) {
     thread_local std::string copy;
     char *text = nullptr;

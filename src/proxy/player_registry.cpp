@@ -1,12 +1,10 @@
-// Engine players by instance id, the creating and ending operations, the
-// message-thread entry and the process-wide event poster.
+// Engine players by instance id, the creating and ending operations, the message-thread entry and
+// the process-wide event poster.
 //
-// Threads: JS threads (methods, surface callbacks) and the stop-recording
-// worker reach the registry; registryMutex_ guards mediaPlayerMap_, its entries and each
-// proxy's entry_, and is never
-// held across an engine call but kvmp_inc_ref (taken under it so a concurrent
-// unregistering cannot free the player first). Message threads touch only
-// messageLoopCallback_, an atomic slot.
+// Threads: JS threads (methods, surface callbacks) and the stop-recording worker reach the
+// registry. registryMutex_ guards mediaPlayerMap_, its entries and each proxy's entry_; the only
+// engine call made under it is kvmp_inc_ref, so that a concurrent unregistering cannot free the
+// player first. Message threads touch only messageLoopCallback_, an atomic slot.
 #include <unistd.h>
 
 #include <atomic>
@@ -19,10 +17,9 @@
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/ohos_log.h"
-#include "util/spin_mutex.h"
 
-// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put
-// while the map grows), so the calls of every JS method skip the hashing.
+// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put while
+// the map grows), so the calls of every JS method skip the hashing.
 struct RegistryEntry {
     KavoriCloudMediaPlayer *mp = nullptr;  // holds the registry's reference when not null
     std::vector<int> fds;                  // duplicates mp reads as pipe: sources
@@ -30,7 +27,7 @@ struct RegistryEntry {
 
 namespace {
 
-SpinMutex registryMutex_;
+std::mutex registryMutex_;
 // Guarded by registryMutex_.
 std::unordered_map<std::string, RegistryEntry> mediaPlayerMap_;
 
@@ -41,8 +38,8 @@ RegistryEntry *FindEntry(const std::string &id) {
 
 std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 
-// Gives back what an entry held, outside the lock. The player is shut down by
-// then, so nothing reads the duplicates any more.
+// Gives back what an entry held, outside the lock. The player is shut down by then, so nothing
+// reads the duplicates any more.
 void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
     if (mp != nullptr) kvmp_dec_ref_p(&mp);
     for (int fd : fds) {
@@ -51,14 +48,13 @@ void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
     fds.clear();
 }
 
-// Takes the id's entry out if it still names mp (another thread may have
-// replaced it).
+// Takes the id's entry out if it still names mp (another thread may have replaced it).
 void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
+        std::lock_guard<std::mutex> lock(registryMutex_);
         RegistryEntry *entry = FindEntry(id);
         if (entry == nullptr || entry->mp != mp) {
             return;
@@ -79,7 +75,7 @@ KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id
 
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
     if (id == id_) return own_media_player();
-    std::lock_guard<SpinMutex> lock(registryMutex_);
+    std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id);
     if (entry == nullptr || entry->mp == nullptr) {
         return nullptr;
@@ -89,15 +85,14 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string
 }
 
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
-    std::lock_guard<SpinMutex> lock(registryMutex_);
+    std::lock_guard<std::mutex> lock(registryMutex_);
     if (entry_ == nullptr) entry_ = &mediaPlayerMap_[id_];
     if (entry_->mp != nullptr) kvmp_inc_ref(entry_->mp);
     return entry_->mp;
 }
 
-// A null mp gives back the registered player's reference and duplicates and
-// leaves the entry holding null; a non-null mp fills an entry only while it
-// holds no player.
+// A null mp gives back the registered player's reference and duplicates and leaves the entry
+// holding null; a non-null mp fills an entry only while it holds no player.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string id,
                                                                      KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
@@ -105,7 +100,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string
     std::vector<int> fds;
     KavoriCloudMediaPlayer *stored = nullptr;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
+        std::lock_guard<std::mutex> lock(registryMutex_);
         RegistryEntry &entry = mediaPlayerMap_[id];
         if (mp == nullptr) {
             dropped = std::exchange(entry.mp, nullptr);
@@ -120,13 +115,13 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string
     return stored;
 }
 
-// A player still named by the entry is ended with it: once unreachable it would
-// only keep its thread and descriptors for good.
+// A player still named by the entry is ended with it: once unreachable it would only keep its
+// thread and descriptors for good.
 void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
+        std::lock_guard<std::mutex> lock(registryMutex_);
         RegistryEntry *entry = FindEntry(id);
         if (entry == nullptr) {
             return;
@@ -144,8 +139,8 @@ void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callb
     messageLoopCallback_.store(callback, std::memory_order_release);
 }
 
-// The player is registered before the caller configures it; null when the id
-// already has one or the engine made none.
+// The player is registered before the caller configures it; null when the id already has one or the
+// engine made none.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *operation) {
     if (!globalInited_.load()) {
         kvmp_global_init();
@@ -247,7 +242,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
 }
 
 bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
-    std::lock_guard<SpinMutex> lock(registryMutex_);
+    std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id_);
     if (entry == nullptr || entry->mp != mp) {
         return false;
