@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libavutil-dev libavformat-dev libavcodec-dev ffmpeg
-          libgtest-dev libbenchmark-dev)
+          libgtest-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,7 +4,6 @@
 // Threads: the handlers and the completion step run on the JS thread; the execute step on a pool
 // worker, where it touches only its record and the proxy resolved beforehand on the JS thread.
 #include <memory>
-#include <string>
 
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
@@ -18,7 +17,6 @@ struct RecordCallBackInfo {
     napi_env env = nullptr;
     napi_async_work asyncWork = nullptr;
     napi_deferred deferred = nullptr;
-    std::string id;
     int result = 0;
     KavoriCloudPlayerNapiProxy *proxy = nullptr;  // instances and proxies live for the process
 };
@@ -70,7 +68,6 @@ napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info in
         // Resolved here so the worker never touches the instance registry.
         auto record = std::make_unique<RecordCallBackInfo>();
         record->env = env;
-        record->id = frame.id();
         record->proxy = frame.proxy();
 
         napi_value promise = nullptr;

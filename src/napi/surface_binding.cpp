@@ -4,7 +4,6 @@
 // Threads: the platform fires the callbacks on its UI thread, the JS thread. The surface records
 // and destroyResource are shared with the stop-recording worker's registry use, so they are touched
 // under registry_mutex(), never held across a platform, proxy or JS call.
-#include <cstring>
 #include <mutex>
 #include <string>
 

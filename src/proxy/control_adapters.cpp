@@ -62,6 +62,8 @@ char *CodecText(int (*query)(Player *, char **), Player *mp) {
 
 }  // namespace
 
+// The three numbered level-E lines around the engine call are kept as the device build writes
+// them.
 void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     {
         EngineRef mp(own_media_player());
@@ -206,7 +208,7 @@ void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
 }
 
 void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
-    // Same line as setDataSource's, as the device build writes it.
+    // setDataSource's line: kept as the device build writes it.
     Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSource",
         [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }

@@ -12,10 +12,10 @@
 #include "kvmp.h"
 #include "util/hashmap.h"
 
-// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
-// poster's to free with free()).
 struct RegistryEntry;
 
+// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
+// poster's to free with free()).
 using MessageLoopCallback = void (*)(void *, int, int, int, char *);
 
 class KavoriCloudPlayerNapiProxy {
@@ -70,7 +70,8 @@ class KavoriCloudPlayerNapiProxy {
     int KavoriCloudMediaPlayer_isRecord();
     void KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url);
 
-    // Flattened stream metadata; never null; the caller deletes it with hashmap_delete.
+    // Flattened stream metadata, null only when out of memory; the caller deletes it with
+    // hashmap_delete.
     HashMap *KavoriCloudMediaPlayer_getMediaMeta();
 
   private:

@@ -28,6 +28,7 @@ void PutKeys(HashMap *map, KavoriCloudMediaMeta *node, const char *const (&keys)
 }
 
 void PutStream(HashMap *map, KavoriCloudMediaMeta *node) {
+    // "type" stored twice: kept as the device build writes it.
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "language", getFromMediaMetaByKey(node, "language"));

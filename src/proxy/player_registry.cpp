@@ -166,6 +166,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init(void *xcomponent,
                                                                     void *window) {
+    // native_setup's line: kept as the device build writes it.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init"));
     if (mp) {
@@ -183,6 +184,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init_audio(void *
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup_audio() {
+    // native_setup's line: kept as the device build writes it.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_setup_audio"));
     if (mp) {
