@@ -87,7 +87,7 @@ class KavoriCloudPlayerNapiProxy {
     KavoriCloudMediaPlayer *own_media_player();
 
     std::string id_;
-    RegistryEntry *entry_ = nullptr;  // the own id's registry entry once looked up; registry lock
+    std::atomic<RegistryEntry *> entry_{nullptr};  // the own id's registry entry once looked up
     std::atomic<bool> globalInited_{false};
 };
 

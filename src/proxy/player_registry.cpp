@@ -2,14 +2,18 @@
 // the process-wide event poster.
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker reach the
-// registry. registryMutex_ guards mediaPlayerMap_, its entries and each proxy's entry_; the only
-// engine call made under it is kvmp_inc_ref, so that a concurrent unregistering cannot free the
-// player first. Message threads touch only messageLoopCallback_, an atomic slot.
+// registry. registryMutex_ guards mediaPlayerMap_ and the entries' descriptors, and serialises
+// every change of an entry's player; the only engine call made under it is kvmp_inc_ref. A proxy
+// reads its own entry's player without the lock: the reader shows the entry in its thread's
+// ReaderSlot while it takes its reference, and whoever takes a player out of an entry waits
+// until no slot shows that entry before it drops the registry's reference. Message threads touch
+// only messageLoopCallback_, an atomic slot.
 #include <unistd.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -21,11 +25,55 @@
 // Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put while
 // the map grows), so the calls of every JS method skip the hashing.
 struct RegistryEntry {
-    KavoriCloudMediaPlayer *mp = nullptr;  // holds the registry's reference when not null
-    std::vector<int> fds;                  // duplicates mp reads as pipe: sources
+    // Holds the registry's reference when not null; changed under registryMutex_ only.
+    std::atomic<KavoriCloudMediaPlayer *> mp{nullptr};
+    std::vector<int> fds;  // duplicates mp reads as pipe: sources; registryMutex_
 };
 
 namespace {
+
+// The entry a thread is reading without the lock, if any. Slots are listed once, reused by later
+// threads and never freed.
+struct ReaderSlot {
+    std::atomic<const RegistryEntry *> reading{nullptr};
+    std::atomic<bool> taken{true};
+    ReaderSlot *next = nullptr;  // immutable once listed
+};
+
+std::atomic<ReaderSlot *> readerSlots{nullptr};
+
+ReaderSlot *TakeSlot() {
+    for (ReaderSlot *slot = readerSlots.load(std::memory_order_acquire); slot != nullptr;
+         slot = slot->next) {
+        bool taken = false;
+        if (slot->taken.compare_exchange_strong(taken, true)) return slot;
+    }
+    auto *slot = new ReaderSlot;
+    slot->next = readerSlots.load(std::memory_order_relaxed);
+    while (!readerSlots.compare_exchange_weak(slot->next, slot, std::memory_order_release,
+                                              std::memory_order_relaxed)) {
+    }
+    return slot;
+}
+
+// The calling thread's slot, given back when the thread ends.
+ReaderSlot &OwnSlot() {
+    struct Holder {
+        ReaderSlot *slot = TakeSlot();
+        ~Holder() { slot->taken.store(false, std::memory_order_release); }
+    };
+    thread_local Holder holder;
+    return *holder.slot;
+}
+
+// Called once entry's player is taken out: afterwards no thread is still taking a reference
+// on it through the entry. A reader holds its slot for one kvmp_inc_ref only.
+void AwaitReaders(const RegistryEntry *entry) {
+    for (ReaderSlot *slot = readerSlots.load(std::memory_order_acquire); slot != nullptr;
+         slot = slot->next) {
+        while (slot->reading.load() == entry) std::this_thread::yield();
+    }
+}
 
 std::mutex registryMutex_;
 // Guarded by registryMutex_.
@@ -40,7 +88,8 @@ std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 
 // Gives back what an entry held, outside the lock. The player is shut down by then, so nothing
 // reads the duplicates any more.
-void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
+void Discard(const RegistryEntry *entry, KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
+    AwaitReaders(entry);
     if (mp != nullptr) kvmp_dec_ref_p(&mp);
     for (int fd : fds) {
         close(fd);
@@ -53,16 +102,17 @@ void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
+    RegistryEntry *entry = nullptr;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);
-        RegistryEntry *entry = FindEntry(id);
-        if (entry == nullptr || entry->mp != mp) {
+        entry = FindEntry(id);
+        if (entry == nullptr || entry->mp.load() != mp) {
             return;
         }
-        dropped = std::exchange(entry->mp, nullptr);
+        dropped = entry->mp.exchange(nullptr);
         fds.swap(entry->fds);
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
 }
 
 }  // namespace
@@ -77,18 +127,25 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string
     if (id == id_) return own_media_player();
     std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id);
-    if (entry == nullptr || entry->mp == nullptr) {
-        return nullptr;
-    }
-    kvmp_inc_ref(entry->mp);
-    return entry->mp;
+    KavoriCloudMediaPlayer *mp = entry == nullptr ? nullptr : entry->mp.load();
+    if (mp != nullptr) kvmp_inc_ref(mp);
+    return mp;
 }
 
+// The path of every JS method: no lock, one fenced store.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
-    std::lock_guard<std::mutex> lock(registryMutex_);
-    if (entry_ == nullptr) entry_ = &mediaPlayerMap_[id_];
-    if (entry_->mp != nullptr) kvmp_inc_ref(entry_->mp);
-    return entry_->mp;
+    RegistryEntry *entry = entry_.load(std::memory_order_acquire);
+    if (entry == nullptr) {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        entry = &mediaPlayerMap_[id_];
+        entry_.store(entry, std::memory_order_release);
+    }
+    ReaderSlot &slot = OwnSlot();
+    slot.reading.store(entry);  // seen by AwaitReaders before the player can be dropped
+    KavoriCloudMediaPlayer *mp = entry->mp.load();
+    if (mp != nullptr) kvmp_inc_ref(mp);
+    slot.reading.store(nullptr, std::memory_order_release);
+    return mp;
 }
 
 // A null mp gives back the registered player's reference and duplicates and leaves the entry
@@ -99,19 +156,20 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     KavoriCloudMediaPlayer *stored = nullptr;
+    RegistryEntry *entry = nullptr;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);
-        RegistryEntry &entry = mediaPlayerMap_[id];
+        entry = &mediaPlayerMap_[id];
         if (mp == nullptr) {
-            dropped = std::exchange(entry.mp, nullptr);
-            fds.swap(entry.fds);
-        } else if (entry.mp == nullptr) {
+            dropped = entry->mp.exchange(nullptr);
+            fds.swap(entry->fds);
+        } else if (entry->mp.load() == nullptr) {
             kvmp_inc_ref(mp);
-            entry.mp = mp;
+            entry->mp.store(mp);
         }
-        stored = entry.mp;
+        stored = entry->mp.load();
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
     return stored;
 }
 
@@ -120,19 +178,20 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string
 void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
+    RegistryEntry *entry = nullptr;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);
-        RegistryEntry *entry = FindEntry(id);
+        entry = FindEntry(id);
         if (entry == nullptr) {
             return;
         }
-        dropped = std::exchange(entry->mp, nullptr);
+        dropped = entry->mp.exchange(nullptr);
         fds.swap(entry->fds);
     }
     if (dropped != nullptr) {
         kvmp_shutdown(dropped);
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
 }
 
 void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
@@ -246,7 +305,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
 bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
     std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id_);
-    if (entry == nullptr || entry->mp != mp) {
+    if (entry == nullptr || entry->mp.load() != mp) {
         return false;
     }
     entry->fds.push_back(fd);
