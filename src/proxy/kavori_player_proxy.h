@@ -2,7 +2,8 @@
 // Every operation finds its engine player in the process-wide registry by id.
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker call the
-// operations; the registry behind them is locked. Engine message threads only run message_loop.
+// operations; player_registry.cpp says how the registry behind them is guarded. Engine message
+// threads only run message_loop.
 #ifndef KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 #define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 
