@@ -4,13 +4,14 @@
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker reach the
 // registry. registryMutex_ guards mediaPlayerMap_ and the entries' descriptors, and serialises
 // every change of an entry's player; the only engine call made under it is kvmp_inc_ref. A proxy
-// reads its own entry's player without the lock: the reader shows the entry in its thread's
-// ReaderSlot while it takes its reference, and whoever takes a player out of an entry waits
-// until no slot shows that entry before it drops the registry's reference. Message threads touch
-// only messageLoopCallback_, an atomic slot.
+// reads its own entry's player without the lock: the reader shows the entry in a ReaderSlot while
+// it takes its reference, and whoever takes a player out of an entry waits until no slot shows that
+// entry before it drops the registry's reference. Message threads touch only messageLoopCallback_,
+// an atomic slot.
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,46 +33,29 @@ struct RegistryEntry {
 
 namespace {
 
-// The entry a thread is reading without the lock, if any. Slots are listed once, reused by later
-// threads and never freed.
-struct ReaderSlot {
+// Entries being read without the lock, one per slot. A reader takes a free slot near one picked by
+// where its stack lies, so a thread keeps to its own slot and cache line.
+struct alignas(64) ReaderSlot {
     std::atomic<const RegistryEntry *> reading{nullptr};
-    std::atomic<bool> taken{true};
-    ReaderSlot *next = nullptr;  // immutable once listed
 };
+constexpr size_t kReaderSlots = 64;
+ReaderSlot readerSlots[kReaderSlots];
 
-std::atomic<ReaderSlot *> readerSlots{nullptr};
-
-ReaderSlot *TakeSlot() {
-    for (ReaderSlot *slot = readerSlots.load(std::memory_order_acquire); slot != nullptr;
-         slot = slot->next) {
-        bool taken = false;
-        if (slot->taken.compare_exchange_strong(taken, true)) return slot;
+// Shows entry in a free slot (a full fence); the caller clears the slot when done.
+ReaderSlot &ShowReading(const RegistryEntry *entry) {
+    char here = 0;
+    size_t i = (reinterpret_cast<uintptr_t>(&here) >> 16) % kReaderSlots;
+    for (;; i = (i + 1) % kReaderSlots) {
+        const RegistryEntry *none = nullptr;
+        if (readerSlots[i].reading.compare_exchange_strong(none, entry)) return readerSlots[i];
     }
-    auto *slot = new ReaderSlot;
-    slot->next = readerSlots.load(std::memory_order_relaxed);
-    while (!readerSlots.compare_exchange_weak(slot->next, slot, std::memory_order_release,
-                                              std::memory_order_relaxed)) {
-    }
-    return slot;
 }
 
-// The calling thread's slot, given back when the thread ends.
-ReaderSlot &OwnSlot() {
-    struct Holder {
-        ReaderSlot *slot = TakeSlot();
-        ~Holder() { slot->taken.store(false, std::memory_order_release); }
-    };
-    thread_local Holder holder;
-    return *holder.slot;
-}
-
-// Called once entry's player is taken out: afterwards no thread is still taking a reference
-// on it through the entry. A reader holds its slot for one kvmp_inc_ref only.
+// Called once entry's player is taken out: afterwards no thread is still taking a reference on it
+// through the entry. A reader holds its slot for one kvmp_inc_ref only.
 void AwaitReaders(const RegistryEntry *entry) {
-    for (ReaderSlot *slot = readerSlots.load(std::memory_order_acquire); slot != nullptr;
-         slot = slot->next) {
-        while (slot->reading.load() == entry) std::this_thread::yield();
+    for (ReaderSlot &slot : readerSlots) {
+        while (slot.reading.load() == entry) std::this_thread::yield();
     }
 }
 
@@ -140,8 +124,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
         entry = &mediaPlayerMap_[id_];
         entry_.store(entry, std::memory_order_release);
     }
-    ReaderSlot &slot = OwnSlot();
-    slot.reading.store(entry);  // seen by AwaitReaders before the player can be dropped
+    ReaderSlot &slot = ShowReading(entry);  // seen by AwaitReaders before mp can be dropped
     KavoriCloudMediaPlayer *mp = entry->mp.load();
     if (mp != nullptr) kvmp_inc_ref(mp);
     slot.reading.store(nullptr, std::memory_order_release);
