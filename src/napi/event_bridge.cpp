@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,18 @@ void LeaveLocked(Registration &reg) {
     reg.idle.notify_all();
 }
 
+// The producers' way in. Their critical sections are one push_back, so a producer that finds the
+// lock taken gives its core away a few times before it sleeps in the kernel, where the holder
+// would have to wake it with a system call.
+std::unique_lock<std::mutex> LockAsProducer() {
+    for (int tries = 0; tries < 16; ++tries) {
+        if (bridgeMutex.try_lock())
+            return std::unique_lock<std::mutex>(bridgeMutex, std::adopt_lock);
+        std::this_thread::yield();
+    }
+    return std::unique_lock<std::mutex>(bridgeMutex);
+}
+
 // A listener that throws is reported as an uncaught exception; the batch goes on. False when the
 // environment can no longer run JS.
 bool CallListener(napi_env env, napi_value receiver, napi_value listener,
@@ -119,6 +132,19 @@ void DrainBatch(napi_env env, napi_value, void *context, void *) {
     }
     Deliver(env, *reg, batch);
     batch.clear();  // the texts go here
+    // Once the producers have gone quiet, a flood's buffers go back; while they keep up the
+    // pace, both buffers keep their size so that queueing does not grow them again.
+    Batch idleQueue;
+    {
+        std::lock_guard<std::mutex> lock(bridgeMutex);
+        if (!reg->queue.empty()) {
+            reg->spare = std::move(batch);
+            return;
+        }
+        if (reg->queue.capacity() * sizeof(CallbackContext) > kKeptBatchBytes) {
+            idleQueue.swap(reg->queue);
+        }
+    }
     if (batch.capacity() * sizeof(CallbackContext) > kKeptBatchBytes) batch = Batch();
     reg->spare = std::move(batch);
 }
@@ -172,7 +198,7 @@ std::unique_ptr<Registration> CreateRegistration(napi_env env, napi_ref listener
 void Enqueue(CallbackContext &event, Batch &dropped) {
     Registration *reg = nullptr;
     {
-        std::lock_guard<std::mutex> lock(bridgeMutex);
+        std::unique_lock<std::mutex> lock = LockAsProducer();
         reg = current;
         if (reg == nullptr || !reg->open) return;
         bool wasEmpty = reg->queue.empty();
@@ -181,7 +207,7 @@ void Enqueue(CallbackContext &event, Batch &dropped) {
         ++reg->inFlight;
     }
     napi_status status = napi_call_threadsafe_function(reg->wake, reg, napi_tsfn_nonblocking);
-    std::lock_guard<std::mutex> lock(bridgeMutex);
+    std::unique_lock<std::mutex> lock = LockAsProducer();
     if (status != napi_ok) CloseLocked(*reg, dropped);  // the environment is closing
     LeaveLocked(*reg);
 }
