@@ -63,7 +63,8 @@ async function main() {
     ['_getCurrentPosition <= 1.25 x the floor with the engine query', ratio('position'), 1.25],
   ];
   console.log(`call_overhead, medians of ${ROUNDS} rounds: floor ${fmt(med('floor'))}, ` +
-    `floor with the engine query ${fmt(med('position'))}, _getCurrentPosition ${fmt(med('module'))}`);
+    `floor with the engine query ${fmt(med('position'))}, ` +
+    `_getCurrentPosition ${fmt(med('module'))}`);
   for (const [name, value, target] of checks) {
     console.log(`${value <= target ? 'met   ' : 'MISSED'} ${name}: ${value.toFixed(2)}`);
   }

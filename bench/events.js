@@ -134,7 +134,8 @@ async function main() {
   }
   console.log(`engine road: ${ROAD_PLAYERS} script players, ${ROAD_PLAYERS * ROAD_EACH} messages: ${M(med('road'))}`);
   const retained = await floodRetainedMB();
-  console.log(`flood of ${FLOOD_EVENTS} events behind a busy JS thread: RSS ${retained.toFixed(0)} MB above the start once delivered`);
+  console.log(`flood of ${FLOOD_EVENTS} events behind a busy JS thread: ` +
+    `RSS ${retained.toFixed(0)} MB above the start once delivered`);
   const checks = [
     ['bridge >= 2 x bare thread-safe function (4 producers)', ratio('a4', 'b4') >= 2],
     ['bridge >= 60% of the floor (4 producers)', ratio('a4', 'c4') >= 0.6],

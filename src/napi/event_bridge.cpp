@@ -23,7 +23,7 @@ namespace {
 // Events are held by value: queueing allocates nothing once the vectors have grown.
 using Batch = std::vector<CallbackContext>;
 
-// Storage a drained batch keeps for the next one; a flood's larger buffers are given back.
+// Storage the two queues keep once the producers have gone quiet; a flood's larger buffers go back.
 constexpr size_t kKeptBatchBytes = 1 << 20;
 
 // One registered listener in its environment.
