@@ -1,17 +1,19 @@
 'use strict';
-// JS call overhead of the module: _getCurrentPosition on a playing player against a bare
-// Node-API function that reads one string and returns an int. Prints ops/s of both and their
-// ratio, the median of 5 rounds.
+// JS call overhead of the module: _getCurrentPosition on a playing player against two bare
+// Node-API functions measured in the same rounds, interleaved: one that reads one string and
+// returns an int (the floor), and one that reads the id the same way and makes the same engine
+// position query on the same player (the floor of a binding). Prints ops/s and both ratios,
+// medians of the rounds.
 const path = require('node:path');
 const { loadModule, buildDir, root } = require('../test/js/loader.js');
 
-const ROUNDS = 5;
+const ROUNDS = 7;
 const CALLS = 2_000_000;
 
 const m = loadModule();
 const floorAddon = { exports: {} };
 process.dlopen(floorAddon, path.join(buildDir, 'kavori_bench_floor.node'));
-const { floor } = floorAddon.exports;
+const { floor, position, bindPlayer } = floorAddon.exports;
 
 const id = 'bench';
 new m.newKavoriPlayerAudio(id, false);
@@ -38,20 +40,34 @@ async function main() {
     await new Promise((r) => setTimeout(r, 10));
   }
   m._start(id);
-  opsPerSecond(floor);  // warm-up
-  opsPerSecond(m._getCurrentPosition);
+  if (!bindPlayer(id)) throw new Error('no engine player to bind');
+  const subjects = { floor, position, module: m._getCurrentPosition };
+  for (const fn of Object.values(subjects)) opsPerSecond(fn);  // warm-up
   const rounds = [];
   for (let r = 0; r < ROUNDS; r++) {
-    const base = opsPerSecond(floor);
-    const module = opsPerSecond(m._getCurrentPosition);
-    rounds.push({ base, module, ratio: base / module });
+    const round = {};
+    // A different order each round, so no subject always runs first or last.
+    const names = Object.keys(subjects);
+    for (let k = 0; k < r % names.length; k++) names.push(names.shift());
+    for (const name of names) round[name] = opsPerSecond(subjects[name]);
+    rounds.push(round);
   }
   if (!m._isPlaying(id)) throw new Error('the player stopped during the run');
+  bindPlayer(null);
   m._release(id);
+  const med = (key) => median(rounds.map((r) => r[key]));
+  const ratio = (over) => median(rounds.map((r) => r[over] / r.module));
   const fmt = (v) => `${(v / 1e6).toFixed(2)} M ops/s`;
-  console.log(`call_overhead: floor ${fmt(median(rounds.map((r) => r.base)))}, ` +
-    `_getCurrentPosition ${fmt(median(rounds.map((r) => r.module)))}, ` +
-    `ratio ${median(rounds.map((r) => r.ratio)).toFixed(2)} (target <= 1.5, median of ${ROUNDS})`);
+  const checks = [
+    ['_getCurrentPosition <= 1.5 x the floor', ratio('floor'), 1.5],
+    ['_getCurrentPosition <= 1.25 x the floor with the engine query', ratio('position'), 1.25],
+  ];
+  console.log(`call_overhead, medians of ${ROUNDS} rounds: floor ${fmt(med('floor'))}, ` +
+    `floor with the engine query ${fmt(med('position'))}, ` +
+    `_getCurrentPosition ${fmt(med('module'))}`);
+  for (const [name, value, target] of checks) {
+    console.log(`${value <= target ? 'met   ' : 'MISSED'} ${name}: ${value.toFixed(2)}`);
+  }
 }
 
 main().catch((e) => {

@@ -3,7 +3,9 @@
 // threads through (a) the module's bridge, (b) a bare thread-safe function with one call per
 // event, and (c) the floor, the listener called in a tight loop on the JS thread; then the whole
 // road through the engine (4 script players, 1,000,000 messages). Medians of several rounds;
-// the targets are checked as ratios within the run.
+// the targets are checked as ratios within the run. Last, the memory a flood leaves behind: 4
+// producers queue 8,000,000 events while the JS thread is busy, and the process's RSS after the
+// drain is compared with the RSS before.
 const path = require('node:path');
 const { loadModule, buildDir } = require('../test/js/loader.js');
 
@@ -13,6 +15,8 @@ const PACED_RATE = 10_000;       // events per second per producer in the latenc
 const PACED_EVENTS = 5_000;      // per producer
 const ROAD_PLAYERS = 4;
 const ROAD_EACH = 250_000;
+const FLOOD_EVENTS = 8_000_000;
+const FLOOD_BUSY_MS = 1500;
 
 const m = loadModule();
 const addon = { exports: {} };
@@ -77,6 +81,19 @@ async function roadRate() {
   return rate;
 }
 
+// RSS growth in MB that a flood leaves once it is delivered.
+async function floodRetainedMB() {
+  const rss = () => process.memoryUsage().rss / 2 ** 20;
+  const before = rss();
+  await deliver(FLOOD_EVENTS, false, () => {
+    bench.produceBridge(4, FLOOD_EVENTS / 4, 0);
+    const end = Date.now() + FLOOD_BUSY_MS;
+    while (Date.now() < end);  // the queue grows meanwhile
+  });
+  await new Promise((r) => setTimeout(r, 100));
+  return rss() - before;
+}
+
 function percentile(values, p) {
   const sorted = Float64Array.from(values).sort();
   return sorted[Math.min(sorted.length - 1, Math.floor(sorted.length * p))];
@@ -117,11 +134,15 @@ async function main() {
     console.log(`  (${p})                                 ${us(med(`${p}1p50`))} /${us(med(`${p}1p99`))}  ${us(med(`${p}4p50`))} /${us(med(`${p}4p99`))}`);
   }
   console.log(`engine road: ${ROAD_PLAYERS} script players, ${ROAD_PLAYERS * ROAD_EACH} messages: ${M(med('road'))}`);
+  const retained = await floodRetainedMB();
+  console.log(`flood of ${FLOOD_EVENTS} events behind a busy JS thread: ` +
+    `RSS ${retained.toFixed(0)} MB above the start once delivered`);
   const checks = [
     ['bridge >= 2 x bare thread-safe function (4 producers)', ratio('a4', 'b4') >= 2],
     ['bridge >= 60% of the floor (4 producers)', ratio('a4', 'c4') >= 0.6],
     ['bridge p99 latency < 250 µs (4 paced producers)', med('a4p99') < 250],
     ['engine road >= 1 M events/s', med('road') >= 1e6],
+    ['a delivered flood leaves < 64 MB of RSS behind', retained < 64],
   ];
   for (const [name, ok] of checks) console.log(`${ok ? 'met   ' : 'MISSED'} ${name}`);
 }

@@ -1,10 +1,11 @@
-// Threads: engine threads queue events under bridgeMutex; JS threads register
-// listeners, drain batches and tear registrations down. One lock, never held
-// while JS runs; the thread-safe function's own lock is taken inside it (no
-// callbacks run under it).
+// Threads: engine threads queue events; the JS thread of the listener's environment drains them; JS
+// threads register listeners and tear registrations down. bridgeMutex guards the fields marked
+// below and is never held while calling into JS or into a thread-safe function: a thread that uses
+// a registration's `wake` outside the lock counts itself in `inFlight` first, and nothing releases
+// `wake` or frees the registration before that count is back to 0.
 #include "napi/event_bridge.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -16,12 +17,14 @@
 #include "napi/method_frame.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/ohos_log.h"
-#include "util/spin_mutex.h"
 
 namespace {
 
 // Events are held by value: queueing allocates nothing once the vectors have grown.
 using Batch = std::vector<CallbackContext>;
+
+// Storage the two queues keep once the producers have gone quiet; a flood's larger buffers go back.
+constexpr size_t kKeptBatchBytes = 1 << 20;
 
 // One registered listener in its environment.
 struct Registration {
@@ -30,30 +33,55 @@ struct Registration {
     napi_ref listener = nullptr;
     napi_threadsafe_function wake = nullptr;
     // Guarded by bridgeMutex.
-    Batch queue;            // a wake-up is pending whenever it is not empty
-    bool open = true;       // false once the environment stops taking events
-    bool released = false;  // our hold on `wake` is given back
+    Batch queue;                   // a wake-up is queued or being queued whenever it is not empty
+    bool open = true;              // false once the environment stops taking events
+    bool released = false;         // our hold on `wake` is given back, or being given back
+    int inFlight = 0;              // threads using `wake` outside the lock
+    std::condition_variable idle;  // notified whenever inFlight drops
     // JS thread only.
     Batch spare;  // emptied storage, swapped in for the next batch
 };
 
-// Constant-initialised and trivially destroyed: engine threads may still post while the
-// process exits.
-SpinMutex bridgeMutex;
+// Constant-initialised and trivially destroyed: engine threads may still post while the process
+// exits.
+std::mutex bridgeMutex;
 Registration *current = nullptr;  // guarded by bridgeMutex
 
 thread_local napi_ref stagedListener = nullptr;
 
-// Takes reg out of service; its queued events go to `dropped`, freed by the
-// caller unlocked.
+// Takes reg out of service; its queued events go to `dropped`, freed by the caller unlocked.
 void CloseLocked(Registration &reg, Batch &dropped) {
     reg.open = false;
     dropped.swap(reg.queue);
     if (current == &reg) current = nullptr;
 }
 
-// A listener that throws is reported as an uncaught exception; the batch goes
-// on. False when the environment can no longer run JS.
+// Waits until no thread but the `own` ones counted by the caller uses reg.wake. Each such use is
+// one non-blocking call, so the wait is short.
+void AwaitIdleLocked(std::unique_lock<std::mutex> &lock, Registration &reg, int own = 0) {
+    reg.idle.wait(lock, [&reg, own] { return reg.inFlight == own; });
+}
+
+// Notified under the lock: a waiter may free reg as soon as it has the lock back.
+void LeaveLocked(Registration &reg) {
+    --reg.inFlight;
+    reg.idle.notify_all();
+}
+
+// The producers' way in. Their critical sections are one push_back, so a producer that finds the
+// lock taken gives its core away a few times before it sleeps in the kernel, where the holder
+// would have to wake it with a system call.
+std::unique_lock<std::mutex> LockAsProducer() {
+    for (int tries = 0; tries < 16; ++tries) {
+        if (bridgeMutex.try_lock())
+            return std::unique_lock<std::mutex>(bridgeMutex, std::adopt_lock);
+        std::this_thread::yield();
+    }
+    return std::unique_lock<std::mutex>(bridgeMutex);
+}
+
+// A listener that throws is reported as an uncaught exception; the batch goes on. False when the
+// environment can no longer run JS.
 bool CallListener(napi_env env, napi_value receiver, napi_value listener,
                   const CallbackContext &event) {
     napi_value argv[4] = {};
@@ -91,41 +119,59 @@ void Deliver(napi_env env, const Registration &reg, Batch &batch) {
     }
 }
 
-// The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null
-// env comes from wake-ups left when the thread-safe function is deleted, after
-// FinalizeRegistration has freed the registration and its events: nothing to touch then.
+// The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null env
+// comes from wake-ups left when the thread-safe function is deleted, after FinalizeRegistration has
+// freed the registration and its events: nothing to touch then.
 void DrainBatch(napi_env env, napi_value, void *context, void *) {
     if (env == nullptr) return;
     auto *reg = static_cast<Registration *>(context);
     Batch batch = std::move(reg->spare);
     {
-        std::lock_guard<SpinMutex> lock(bridgeMutex);
+        std::lock_guard<std::mutex> lock(bridgeMutex);
         batch.swap(reg->queue);
     }
     Deliver(env, *reg, batch);
     batch.clear();  // the texts go here
+    // Once the producers have gone quiet, a flood's buffers go back; while they keep up the
+    // pace, both buffers keep their size so that queueing does not grow them again.
+    Batch idleQueue;
+    {
+        std::lock_guard<std::mutex> lock(bridgeMutex);
+        if (!reg->queue.empty()) {
+            reg->spare = std::move(batch);
+            return;
+        }
+        if (reg->queue.capacity() * sizeof(CallbackContext) > kKeptBatchBytes) {
+            idleQueue.swap(reg->queue);
+        }
+    }
+    if (batch.capacity() * sizeof(CallbackContext) > kKeptBatchBytes) batch = Batch();
     reg->spare = std::move(batch);
 }
 
-// Environment cleanup hook: no event reaches a gone environment, and no engine
-// thread touches it.
+// Environment cleanup hook, run before the environment closes `wake` itself: no event reaches a
+// gone environment, and no other thread touches it.
 void StopRegistration(void *arg) {
     auto *reg = static_cast<Registration *>(arg);
     Batch dropped;
-    std::lock_guard<SpinMutex> lock(bridgeMutex);
-    CloseLocked(*reg, dropped);
-    if (!reg->released) napi_release_threadsafe_function(reg->wake, napi_tsfn_abort);
-    reg->released = true;
+    {
+        std::unique_lock<std::mutex> lock(bridgeMutex);
+        CloseLocked(*reg, dropped);
+        AwaitIdleLocked(lock, *reg);
+        if (reg->released) return;
+        reg->released = true;
+    }
+    napi_release_threadsafe_function(reg->wake, napi_tsfn_abort);
 }
 
-// Last step of a registration, on its JS thread, once its wake-ups are all
-// delivered or aborted.
+// Last step of a registration, on its JS thread, once its wake-ups are all delivered or aborted.
 void FinalizeRegistration(napi_env env, void *data, void *) {
     std::unique_ptr<Registration> reg(static_cast<Registration *>(data));
     Batch dropped;
     {
-        std::lock_guard<SpinMutex> lock(bridgeMutex);
+        std::unique_lock<std::mutex> lock(bridgeMutex);
         CloseLocked(*reg, dropped);
+        AwaitIdleLocked(lock, *reg);  // a replacing thread may still be leaving its release
     }
     napi_remove_env_cleanup_hook(env, StopRegistration, reg.get());
     napi_delete_reference(env, reg->listener);
@@ -137,8 +183,7 @@ std::unique_ptr<Registration> CreateRegistration(napi_env env, napi_ref listener
     reg->listener = listener;
     napi_value name = nullptr;
     napi_create_string_utf8(env, "KavoriPlayerEvents", NAPI_AUTO_LENGTH, &name);
-    // Unbounded queue, one hold (ours); the wake-up does not keep the process
-    // alive.
+    // Unbounded queue, one hold (ours); the wake-up does not keep the process alive.
     if (napi_create_threadsafe_function(env, nullptr, nullptr, name, 0, 1, reg.get(),
                                         FinalizeRegistration, reg.get(), DrainBatch,
                                         &reg->wake) != napi_ok) {
@@ -149,19 +194,22 @@ std::unique_ptr<Registration> CreateRegistration(napi_env env, napi_ref listener
     return reg;
 }
 
-// Queues under the lock; wakes the JS thread only when the queue was empty.
+// Queues under the lock; wakes the JS thread, unlocked, only when the queue was empty.
 void Enqueue(CallbackContext &event, Batch &dropped) {
-    std::lock_guard<SpinMutex> lock(bridgeMutex);
-    Registration *reg = current;
-    if (reg == nullptr || !reg->open) return;
-    event.env = reg->env;
-    event.callbackRef = reg->listener;
-    bool wasEmpty = reg->queue.empty();
-    reg->queue.push_back(std::move(event));
-    if (wasEmpty &&
-        napi_call_threadsafe_function(reg->wake, reg, napi_tsfn_nonblocking) != napi_ok) {
-        CloseLocked(*reg, dropped);  // the environment is closing
+    Registration *reg = nullptr;
+    {
+        std::unique_lock<std::mutex> lock = LockAsProducer();
+        reg = current;
+        if (reg == nullptr || !reg->open) return;
+        bool wasEmpty = reg->queue.empty();
+        reg->queue.push_back(std::move(event));
+        if (!wasEmpty) return;
+        ++reg->inFlight;
     }
+    napi_status status = napi_call_threadsafe_function(reg->wake, reg, napi_tsfn_nonblocking);
+    std::unique_lock<std::mutex> lock = LockAsProducer();
+    if (status != napi_ok) CloseLocked(*reg, dropped);  // the environment is closing
+    LeaveLocked(*reg);
 }
 
 }  // namespace
@@ -197,14 +245,20 @@ bool setEnvMessage(napi_env const &env) {
         napi_delete_reference(env, listener);
         return false;
     }
-    std::lock_guard<SpinMutex> lock(bridgeMutex);
-    Registration *old = std::exchange(current, reg.release());
-    // Under the lock old cannot be finalized meanwhile; its queued events still
-    // reach it.
-    if (old != nullptr && !old->released) {
+    Registration *old = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(bridgeMutex);
+        old = std::exchange(current, reg.release());
+        if (old == nullptr || old->released) return true;
         old->released = true;
-        napi_release_threadsafe_function(old->wake, napi_tsfn_release);
+        ++old->inFlight;  // old's environment may be ending meanwhile: it waits for the release
+        // Once no producer is still queueing its wake-up, every event queued for old has one ahead
+        // of the release, so all of them still reach it.
+        AwaitIdleLocked(lock, *old, 1);
     }
+    napi_release_threadsafe_function(old->wake, napi_tsfn_release);
+    std::lock_guard<std::mutex> lock(bridgeMutex);
+    LeaveLocked(*old);
     return true;
 }
 

@@ -18,15 +18,6 @@ bool destroyResource = false;
 
 namespace {
 
-// Ids are short: an inline loop beats a library call on this path.
-bool SameText(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
 // The XComponent id of the call's this, or "" when it has none.
 std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
     napi_value thisArg = nullptr;
@@ -42,6 +33,13 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
             napi_ok ||
         napi_unwrap(env, exportInstance, reinterpret_cast<void **>(&component)) != napi_ok ||
         !ReadXComponentId(component, id)) {
+        // A throwing getter or Proxy trap is a failed read like any other: its exception must not
+        // come out of a method that goes on to act on the empty id.
+        bool pending = false;
+        napi_value ignored = nullptr;
+        if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
+            napi_get_and_clear_last_exception(env, &ignored);
+        }
         LOGE("napi-->getXComponentId napi_get_named_property failed!");
         return "";
     }
@@ -99,7 +97,7 @@ KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
     // can be kept without the lock: calls on one player in a row skip the lookup.
     static std::atomic<KavoriCloudPlayerNapi *> last{nullptr};
     KavoriCloudPlayerNapi *cached = last.load(std::memory_order_acquire);
-    if (cached != nullptr && SameText(cached->id_, id)) return cached;
+    if (cached != nullptr && cached->id_ == id) return cached;
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(id);
     last.store(instance, std::memory_order_release);
     return instance;

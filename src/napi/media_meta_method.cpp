@@ -1,5 +1,5 @@
-// "_getMediaMeta": the flattened stream metadata of a player as
-// "key:K,value:V;" groups in the map's iteration order.
+// "_getMediaMeta": the flattened stream metadata of a player as "key:K,value:V;" groups in the
+// map's iteration order.
 #include <cstdlib>
 #include <memory>
 #include <string>

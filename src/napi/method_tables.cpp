@@ -1,6 +1,8 @@
 // The two method tables, the JS constructor and Export.
 #include "napi/method_tables.h"
 
+#include <iterator>
+
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
 #include "napi/napi_util.h"
@@ -38,7 +40,7 @@
         KAVORI_METHOD("_getMediaMeta", getMediaMeta),                                           \
         KAVORI_METHOD("_nativeOpenlog", nativeOpenlog)
 
-const napi_property_descriptor kModuleMethods[kModuleMethodCount] = {
+const napi_property_descriptor kModuleMethods[] = {
     KAVORI_COMMON_METHODS,
     KAVORI_METHOD("_native_init", native_init),
     KAVORI_METHOD("_native_init_audio", native_init_audio),
@@ -46,7 +48,7 @@ const napi_property_descriptor kModuleMethods[kModuleMethodCount] = {
     KAVORI_METHOD("_native_setup_audio", native_setup_audio),
 };
 
-const napi_property_descriptor kExportMethods[kExportMethodCount] = {
+const napi_property_descriptor kExportMethods[] = {
     KAVORI_COMMON_METHODS,
     KAVORI_METHOD("_native_init", native_init),
     KAVORI_METHOD("_native_setup", native_setup),
@@ -55,6 +57,11 @@ const napi_property_descriptor kExportMethods[kExportMethodCount] = {
     KAVORI_METHOD("_isRecord", isRecord),
     KAVORI_METHOD("_addExtSubtitleUrl", addExtSubtitleUrl),
 };
+
+const size_t kModuleMethodCount = std::size(kModuleMethods);
+const size_t kExportMethodCount = std::size(kExportMethods);
+static_assert(std::size(kModuleMethods) == 33, "the module method table has 33 methods");
+static_assert(std::size(kExportMethods) == 35, "the export method table has 35 methods");
 
 napi_value KavoriCloudPlayerNapi::JsConstructor(napi_env env, napi_callback_info info) {
     return RunMethod([&]() -> napi_value {

@@ -6,10 +6,9 @@
 
 #include <cstddef>
 
-constexpr size_t kModuleMethodCount = 33;
-constexpr size_t kExportMethodCount = 35;
-
-extern const napi_property_descriptor kModuleMethods[kModuleMethodCount];
-extern const napi_property_descriptor kExportMethods[kExportMethodCount];
+extern const napi_property_descriptor kModuleMethods[];
+extern const size_t kModuleMethodCount;
+extern const napi_property_descriptor kExportMethods[];
+extern const size_t kExportMethodCount;
 
 #endif

@@ -8,8 +8,9 @@
 
 class NapiUtil {
   public:
-    // Reads a JS string through a zeroed buffer of bufferSize (1..2048) bytes; anything that is
-    // not a string reads as the empty text. Outside that size the output is left unchanged.
+    // Reads a JS string through a buffer of bufferSize (1..2048) bytes, cut at its first NUL;
+    // anything that is not a string reads as the empty text. Outside that size the output is left
+    // unchanged.
     static void JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
                                 std::string &result);
     static napi_value SetNapiCallInt32(const napi_env &env, int value);

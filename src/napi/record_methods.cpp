@@ -1,12 +1,9 @@
-// The recording methods. _stopRecord answers with a promise and runs the
-// engine's stop on the async work pool, so the JS thread never waits for a
-// recording to be finished.
+// The recording methods. _stopRecord answers with a promise and runs the engine's stop on the async
+// work pool, so the JS thread never waits for a recording to be finished.
 //
-// Threads: the handlers and the completion step run on the JS thread; the
-// execute step on a pool worker, where it touches only its record and the proxy
-// resolved beforehand on the JS thread.
+// Threads: the handlers and the completion step run on the JS thread; the execute step on a pool
+// worker, where it touches only its record and the proxy resolved beforehand on the JS thread.
 #include <memory>
-#include <string>
 
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
@@ -15,13 +12,11 @@
 
 namespace {
 
-// Carries one _stopRecord call to the worker and back; owned by its work while
-// queued.
+// Carries one _stopRecord call to the worker and back; owned by its work while queued.
 struct RecordCallBackInfo {
     napi_env env = nullptr;
     napi_async_work asyncWork = nullptr;
     napi_deferred deferred = nullptr;
-    std::string id;
     int result = 0;
     KavoriCloudPlayerNapiProxy *proxy = nullptr;  // instances and proxies live for the process
 };
@@ -73,7 +68,6 @@ napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info in
         // Resolved here so the worker never touches the instance registry.
         auto record = std::make_unique<RecordCallBackInfo>();
         record->env = env;
-        record->id = frame.id();
         record->proxy = frame.proxy();
 
         napi_value promise = nullptr;
@@ -93,8 +87,7 @@ napi_value KavoriCloudPlayerNapi::stopRecord(napi_env env, napi_callback_info in
             }
             napi_delete_async_work(env, record->asyncWork);
         }
-        // Nothing will run the work: settle now rather than leave the promise
-        // pending forever.
+        // Nothing will run the work: settle now rather than leave the promise pending forever.
         ResolveWithInt(env, record->deferred, 0);
         return promise;
     });

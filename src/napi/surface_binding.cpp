@@ -1,12 +1,9 @@
-// Binds XComponent surfaces to the player instances: the callback table, its
-// registration, and the four callbacks that record, forget or read what the
-// engine needs of a surface.
+// Binds XComponent surfaces to the player instances: the callback table, its registration, and the
+// four callbacks that record, forget or read what the engine needs of a surface.
 //
-// Threads: the platform fires the callbacks on its UI thread, the JS thread.
-// The surface records and destroyResource are shared with the stop-recording
-// worker's registry use, so they are touched under registry_mutex(), never held
-// across a platform, proxy or JS call.
-#include <cstring>
+// Threads: the platform fires the callbacks on its UI thread, the JS thread. The surface records
+// and destroyResource are shared with the stop-recording worker's registry use, so they are touched
+// under registry_mutex(), never held across a platform, proxy or JS call.
 #include <mutex>
 #include <string>
 
@@ -92,8 +89,7 @@ void KavoriCloudPlayerNapi::dispatchTouchEvent(OH_NativeXComponent *component, v
     LOGI("napi-->DispatchTouchEvent-->success");
 }
 
-// The callbacks are called by the platform's C code: nothing may be thrown out
-// of them.
+// The callbacks are called by the platform's C code: nothing may be thrown out of them.
 
 void onSurfaceCreatedCB(OH_NativeXComponent *component, void *window) {
     try {
@@ -119,8 +115,8 @@ void onSurfaceChangedCB(OH_NativeXComponent *component, void *window) {
     }
 }
 
-// Ends the id's engine player for good and forgets the surface handles, so a
-// later _native_init cannot hand the engine a window that no longer exists.
+// Ends the id's engine player for good and forgets the surface handles, so a later _native_init
+// cannot hand the engine a window that no longer exists.
 void onSurfaceDestroyedCB(OH_NativeXComponent *component, void *window) {
     try {
         SetDestroyResource(true);

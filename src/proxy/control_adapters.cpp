@@ -1,9 +1,8 @@
-// Control adapters: each finds the id's engine player, makes one engine call
-// with its arguments unchanged while holding a reference, and gives a neutral
-// value when there is no player.
+// Control adapters: each finds the id's engine player, makes one engine call with its arguments
+// unchanged while holding a reference, and gives a neutral value when there is no player.
 //
-// Threads: JS threads; stopRecord also runs on the stop-recording worker. No
-// state of their own but the per-thread copy of a codec text.
+// Threads: JS threads; stopRecord also runs on the stop-recording worker. No state of their own but
+// the per-thread copy of a codec text.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,8 +17,7 @@ using Player = KavoriCloudMediaPlayer;
 
 namespace {
 
-// Runs call on the found player; without one logs "<adapter> mp NULL" (unless
-// adapter is null).
+// Runs call on the found player; without one logs "<adapter> mp NULL" (unless adapter is null).
 template <typename Call>
 void Run(Player *found, const char *adapter, Call &&call) {
     EngineRef mp(found);
@@ -49,9 +47,8 @@ int AskRecording(Player *found, Call &&call) {
     return Ask(found, nullptr, 0, call);
 }
 
-// The engine's text lives only as long as its player, which may end on another
-// thread as soon as the reference is dropped: hand out a copy, valid until this
-// thread's next codec query.
+// The engine's text lives only as long as its player, which may end on another thread as soon as
+// the reference is dropped: hand out a copy, valid until this thread's next codec query.
 char *CodecText(int (*query)(Player *, char **), Player *mp) {
     thread_local std::string copy;
     char *text = nullptr;
@@ -65,6 +62,8 @@ char *CodecText(int (*query)(Player *, char **), Player *mp) {
 
 }  // namespace
 
+// The three numbered level-E lines around the engine call are kept as the device build writes
+// them.
 void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     {
         EngineRef mp(own_media_player());
@@ -79,19 +78,20 @@ void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSource %d", 321);
 }
 
-// The duplicate belongs to the player and is closed once the player is shut
-// down; the caller's descriptor stays the caller's.
+// The duplicate belongs to the player and is closed once the player is shut down; the caller's
+// descriptor stays the caller's. A failed dup still replaces the source, with pipe:-1, so that
+// prepare fails with an error event instead of playing the previous source.
 void Proxy::KavoriCloudMediaPlayer_setDataSourceFd(int fd) {
     Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSourceFd", [&](Player *mp) {
         int duplicate = dup(fd);
         if (duplicate < 0) {
             LOGE("napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed");
-            return;
+            duplicate = -1;
         }
         char url[128] = {0};
         snprintf(url, sizeof(url), "pipe:%d", duplicate);
         kvmp_set_data_source(mp, url);
-        if (!keep_duplicate(mp, duplicate)) {
+        if (duplicate >= 0 && !keep_duplicate(mp, duplicate)) {
             close(duplicate);  // ended (so shut down) meanwhile on another thread
         }
     });
@@ -208,7 +208,7 @@ void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
 }
 
 void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
-    // Same line as setDataSource's, as the device build writes it.
+    // setDataSource's line: kept as the device build writes it.
     Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSource",
         [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }

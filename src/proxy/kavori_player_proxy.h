@@ -2,7 +2,8 @@
 // Every operation finds its engine player in the process-wide registry by id.
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker call the
-// operations; the registry behind them is locked. Engine message threads only run message_loop.
+// operations; player_registry.cpp says how the registry behind them is guarded. Engine message
+// threads only run message_loop.
 #ifndef KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 #define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 
@@ -12,10 +13,10 @@
 #include "kvmp.h"
 #include "util/hashmap.h"
 
-// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
-// poster's to free with free()).
 struct RegistryEntry;
 
+// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
+// poster's to free with free()).
 using MessageLoopCallback = void (*)(void *, int, int, int, char *);
 
 class KavoriCloudPlayerNapiProxy {
@@ -70,7 +71,8 @@ class KavoriCloudPlayerNapiProxy {
     int KavoriCloudMediaPlayer_isRecord();
     void KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url);
 
-    // Flattened stream metadata; never null; the caller deletes it with hashmap_delete.
+    // Flattened stream metadata, null only when out of memory; the caller deletes it with
+    // hashmap_delete.
     HashMap *KavoriCloudMediaPlayer_getMediaMeta();
 
   private:
@@ -86,7 +88,7 @@ class KavoriCloudPlayerNapiProxy {
     KavoriCloudMediaPlayer *own_media_player();
 
     std::string id_;
-    RegistryEntry *entry_ = nullptr;  // the own id's registry entry once looked up; registry lock
+    std::atomic<RegistryEntry *> entry_{nullptr};  // the own id's registry entry once looked up
     std::atomic<bool> globalInited_{false};
 };
 

@@ -1,9 +1,7 @@
-// Flattens the engine's metadata tree (one child per stream) into a HashMap
-// keyed by bare key names, so a key carried by several streams keeps the last
-// stream's value.
+// Flattens the engine's metadata tree (one child per stream) into a HashMap keyed by bare key
+// names, so a key carried by several streams keeps the last stream's value.
 //
-// Threads: the JS thread only. The tree is engine-owned and read without an
-// engine lock.
+// Threads: the JS thread only. The tree is engine-owned and read without an engine lock.
 #include "proxy/media_meta.h"
 
 #include <cstring>
@@ -23,14 +21,14 @@ const char *const kVideoKeys[] = {
 };
 const char *const kAudioKeys[] = {"sample_rate", "channel_layout"};
 
-// The map's put slot ignores null values, so a key a stream lacks keeps any
-// earlier value.
+// The map's put slot ignores null values, so a key a stream lacks keeps any earlier value.
 template <size_t N>
 void PutKeys(HashMap *map, KavoriCloudMediaMeta *node, const char *const (&keys)[N]) {
     for (const char *key : keys) map->put(map, key, getFromMediaMetaByKey(node, key));
 }
 
 void PutStream(HashMap *map, KavoriCloudMediaMeta *node) {
+    // "type" stored twice: kept as the device build writes it.
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "language", getFromMediaMetaByKey(node, "language"));

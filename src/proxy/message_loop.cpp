@@ -1,10 +1,8 @@
-// The engine message loop: one per engine player, on that player's message
-// thread. Each engine message becomes at most one event tuple for the
-// module-wide poster.
+// The engine message loop: one per engine player, on that player's message thread. Each engine
+// message becomes at most one event tuple for the module-wide poster.
 //
-// Threads: runs only on engine message threads; keeps no state besides its
-// stack. The poster slot is read atomically per message, so a listener
-// registered later is picked up at once.
+// Threads: runs only on engine message threads; keeps no state besides its stack. The poster slot
+// is read atomically per message, so a listener registered later is picked up at once.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -16,8 +14,7 @@
 
 namespace {
 
-// Where a posted number comes from: a constant, or the message's own param1 /
-// param2.
+// Where a posted number comes from: a constant, or the message's own param1 / param2.
 struct Value {
     enum Kind : uint8_t { kConst, kA1, kA2 } kind;
     int32_t constant;

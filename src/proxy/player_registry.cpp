@@ -1,17 +1,20 @@
-// Engine players by instance id, the creating and ending operations, the
-// message-thread entry and the process-wide event poster.
+// Engine players by instance id, the creating and ending operations, the message-thread entry and
+// the process-wide event poster.
 //
-// Threads: JS threads (methods, surface callbacks) and the stop-recording
-// worker reach the registry; registryMutex_ guards mediaPlayerMap_, its entries and each
-// proxy's entry_, and is never
-// held across an engine call but kvmp_inc_ref (taken under it so a concurrent
-// unregistering cannot free the player first). Message threads touch only
-// messageLoopCallback_, an atomic slot.
+// Threads: JS threads (methods, surface callbacks) and the stop-recording worker reach the
+// registry. registryMutex_ guards mediaPlayerMap_ and the entries' descriptors, and serialises
+// every change of an entry's player; the only engine call made under it is kvmp_inc_ref. A proxy
+// reads its own entry's player without the lock: the reader shows the entry in a ReaderSlot while
+// it takes its reference, and whoever takes a player out of an entry waits until no slot shows that
+// entry before it drops the registry's reference. Message threads touch only messageLoopCallback_,
+// an atomic slot.
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,18 +22,44 @@
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/ohos_log.h"
-#include "util/spin_mutex.h"
 
-// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put
-// while the map grows), so the calls of every JS method skip the hashing.
+// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put while
+// the map grows), so the calls of every JS method skip the hashing.
 struct RegistryEntry {
-    KavoriCloudMediaPlayer *mp = nullptr;  // holds the registry's reference when not null
-    std::vector<int> fds;                  // duplicates mp reads as pipe: sources
+    // Holds the registry's reference when not null; changed under registryMutex_ only.
+    std::atomic<KavoriCloudMediaPlayer *> mp{nullptr};
+    std::vector<int> fds;  // duplicates mp reads as pipe: sources; registryMutex_
 };
 
 namespace {
 
-SpinMutex registryMutex_;
+// Entries being read without the lock, one per slot. A reader takes a free slot near one picked by
+// where its stack lies, so a thread keeps to its own slot and cache line.
+struct alignas(64) ReaderSlot {
+    std::atomic<const RegistryEntry *> reading{nullptr};
+};
+constexpr size_t kReaderSlots = 64;
+ReaderSlot readerSlots[kReaderSlots];
+
+// Shows entry in a free slot (a full fence); the caller clears the slot when done.
+ReaderSlot &ShowReading(const RegistryEntry *entry) {
+    char here = 0;
+    size_t i = (reinterpret_cast<uintptr_t>(&here) >> 16) % kReaderSlots;
+    for (;; i = (i + 1) % kReaderSlots) {
+        const RegistryEntry *none = nullptr;
+        if (readerSlots[i].reading.compare_exchange_strong(none, entry)) return readerSlots[i];
+    }
+}
+
+// Called once entry's player is taken out: afterwards no thread is still taking a reference on it
+// through the entry. A reader holds its slot for one kvmp_inc_ref only.
+void AwaitReaders(const RegistryEntry *entry) {
+    for (ReaderSlot &slot : readerSlots) {
+        while (slot.reading.load() == entry) std::this_thread::yield();
+    }
+}
+
+std::mutex registryMutex_;
 // Guarded by registryMutex_.
 std::unordered_map<std::string, RegistryEntry> mediaPlayerMap_;
 
@@ -41,9 +70,10 @@ RegistryEntry *FindEntry(const std::string &id) {
 
 std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
 
-// Gives back what an entry held, outside the lock. The player is shut down by
-// then, so nothing reads the duplicates any more.
-void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
+// Gives back what an entry held, outside the lock. The player is shut down by then, so nothing
+// reads the duplicates any more.
+void Discard(const RegistryEntry *entry, KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
+    AwaitReaders(entry);
     if (mp != nullptr) kvmp_dec_ref_p(&mp);
     for (int fd : fds) {
         close(fd);
@@ -51,22 +81,22 @@ void Discard(KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
     fds.clear();
 }
 
-// Takes the id's entry out if it still names mp (another thread may have
-// replaced it).
+// Takes the id's entry out if it still names mp (another thread may have replaced it).
 void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
+    RegistryEntry *entry = nullptr;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
-        RegistryEntry *entry = FindEntry(id);
-        if (entry == nullptr || entry->mp != mp) {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        entry = FindEntry(id);
+        if (entry == nullptr || entry->mp.load() != mp) {
             return;
         }
-        dropped = std::exchange(entry->mp, nullptr);
+        dropped = entry->mp.exchange(nullptr);
         fds.swap(entry->fds);
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
 }
 
 }  // namespace
@@ -79,73 +109,80 @@ KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id
 
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
     if (id == id_) return own_media_player();
-    std::lock_guard<SpinMutex> lock(registryMutex_);
+    std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id);
-    if (entry == nullptr || entry->mp == nullptr) {
-        return nullptr;
-    }
-    kvmp_inc_ref(entry->mp);
-    return entry->mp;
+    KavoriCloudMediaPlayer *mp = entry == nullptr ? nullptr : entry->mp.load();
+    if (mp != nullptr) kvmp_inc_ref(mp);
+    return mp;
 }
 
+// The path of every JS method: no lock, one fenced store.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
-    std::lock_guard<SpinMutex> lock(registryMutex_);
-    if (entry_ == nullptr) entry_ = &mediaPlayerMap_[id_];
-    if (entry_->mp != nullptr) kvmp_inc_ref(entry_->mp);
-    return entry_->mp;
+    RegistryEntry *entry = entry_.load(std::memory_order_acquire);
+    if (entry == nullptr) {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        entry = &mediaPlayerMap_[id_];
+        entry_.store(entry, std::memory_order_release);
+    }
+    ReaderSlot &slot = ShowReading(entry);  // seen by AwaitReaders before mp can be dropped
+    KavoriCloudMediaPlayer *mp = entry->mp.load();
+    if (mp != nullptr) kvmp_inc_ref(mp);
+    slot.reading.store(nullptr, std::memory_order_release);
+    return mp;
 }
 
-// A null mp gives back the registered player's reference and duplicates and
-// leaves the entry holding null; a non-null mp fills an entry only while it
-// holds no player.
+// A null mp gives back the registered player's reference and duplicates and leaves the entry
+// holding null; a non-null mp fills an entry only while it holds no player.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string id,
                                                                      KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
     KavoriCloudMediaPlayer *stored = nullptr;
+    RegistryEntry *entry = nullptr;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
-        RegistryEntry &entry = mediaPlayerMap_[id];
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        entry = &mediaPlayerMap_[id];
         if (mp == nullptr) {
-            dropped = std::exchange(entry.mp, nullptr);
-            fds.swap(entry.fds);
-        } else if (entry.mp == nullptr) {
+            dropped = entry->mp.exchange(nullptr);
+            fds.swap(entry->fds);
+        } else if (entry->mp.load() == nullptr) {
             kvmp_inc_ref(mp);
-            entry.mp = mp;
+            entry->mp.store(mp);
         }
-        stored = entry.mp;
+        stored = entry->mp.load();
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
     return stored;
 }
 
-// A player still named by the entry is ended with it: once unreachable it would
-// only keep its thread and descriptors for good.
+// A player still named by the entry is ended with it: once unreachable it would only keep its
+// thread and descriptors for good.
 void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
     KavoriCloudMediaPlayer *dropped = nullptr;
     std::vector<int> fds;
+    RegistryEntry *entry = nullptr;
     {
-        std::lock_guard<SpinMutex> lock(registryMutex_);
-        RegistryEntry *entry = FindEntry(id);
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        entry = FindEntry(id);
         if (entry == nullptr) {
             return;
         }
-        dropped = std::exchange(entry->mp, nullptr);
+        dropped = entry->mp.exchange(nullptr);
         fds.swap(entry->fds);
     }
     if (dropped != nullptr) {
         kvmp_shutdown(dropped);
     }
-    Discard(dropped, fds);
+    Discard(entry, dropped, fds);
 }
 
 void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
     messageLoopCallback_.store(callback, std::memory_order_release);
 }
 
-// The player is registered before the caller configures it; null when the id
-// already has one or the engine made none.
+// The player is registered before the caller configures it; null when the id already has one or the
+// engine made none.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *operation) {
     if (!globalInited_.load()) {
         kvmp_global_init();
@@ -171,6 +208,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init(void *xcomponent,
                                                                     void *window) {
+    // native_setup's line: kept as the device build writes it.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init"));
     if (mp) {
@@ -188,6 +226,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init_audio(void *
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup_audio() {
+    // native_setup's line: kept as the device build writes it.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_setup_audio"));
     if (mp) {
@@ -247,9 +286,9 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
 }
 
 bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
-    std::lock_guard<SpinMutex> lock(registryMutex_);
+    std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id_);
-    if (entry == nullptr || entry->mp != mp) {
+    if (entry == nullptr || entry->mp.load() != mp) {
         return false;
     }
     entry->fds.push_back(fd);

@@ -3,7 +3,6 @@
 #ifndef KAVORI_UTIL_EVENT_TEXT_H
 #define KAVORI_UTIL_EVENT_TEXT_H
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>

@@ -170,12 +170,21 @@ test('setDataSourceFd hands the engine a duplicate it owns until the player ends
     }
     fs.fstatSync(fd);  // the caller's descriptor stays open
 
+    // A descriptor that cannot be duplicated replaces the earlier source all the same, so
+    // prepare fails instead of playing the earlier media.
     const again = player(id);
+    m._setDataSource(id, TONE);
+    const events = [];
+    m._setMessageListener(id, (...event) => events.push(event));
     log.take();
-    const calls = await callsOf(again, () => m._setDataSourceFd(id, '-1'));
-    assert.deepStrictEqual(calls, []);
+    const calls = await callsOf(again, () => m._setDataSourceFd(id, '99999'));
+    assert.deepStrictEqual(calls, [`kvmp_set_data_source #${again} pipe:-1`]);
     assert.deepStrictEqual(proxyLines(log.take()),
       [E('napi_proxy-->KavoriCloudMediaPlayer_setDataSourceFd dup failed')]);
+    m._prepareAsync(id);
+    const error = await until(() => events.find((e) => e[0] === 100), 'the error event');
+    assert.strictEqual(error[1], -10000);
+    assert.ok(!events.some((e) => e[0] === 1), `prepared: ${JSON.stringify(events)}`);
     m._release(id);
   } finally {
     fs.closeSync(fd);

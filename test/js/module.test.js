@@ -133,6 +133,36 @@ test('id rule: without an XComponent the empty id is used and saved by _native_i
   assert.ok(log.take().includes('E A00000/KavoriPlayer: napi-->getXComponentId napi_get_named_property failed!'));
 });
 
+test('id rule: a read of the XComponent that throws fails like any other, in both tables', async () => {
+  const target = host.exportTo({}, 'first');
+  const failed = 'E A00000/KavoriPlayer: napi-->getXComponentId napi_get_named_property failed!';
+  let reads = 0;
+  const throwing = [
+    ['getter', { get __NATIVE_XCOMPONENT_OBJ__() { reads++; throw new Error('getter'); } }],
+    ['Proxy', new Proxy({}, { get() { reads++; throw new Error('trap'); } })],
+  ];
+  const endPlayer = () => m._release.call({}, '');  // of the empty id, when a method made one
+  // What the method does on `self` with an empty id; each run starts without an engine player.
+  const run = async (fn, self) => {
+    endPlayer();
+    log.take();
+    const result = await fn.call(self, '');
+    return { result, lines: jsLines(log.take()) };
+  };
+  for (const [object, names] of [[m, MODULE_TABLE], [target, EXPORT_TABLE]]) {
+    for (const name of names) {
+      const plain = await run(object[name], {});
+      assert.strictEqual(plain.lines.filter((l) => l === failed).length, 1, name);
+      for (const [kind, self] of throwing) {
+        const before = reads;
+        assert.deepStrictEqual(await run(object[name], self), plain, `${name}, ${kind}`);
+        assert.strictEqual(reads, before + 1, `${name}, ${kind}`);
+      }
+    }
+  }
+  endPlayer();
+});
+
 test('id rule: the saved id serves empty ids while a surface is destroyed', () => {
   new m.newKavoriPlayerAudio('video-id', true);  // fills the surface callback table
   const xc = host.createXComponent('abc');
