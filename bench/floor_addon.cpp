@@ -1,11 +1,14 @@
 // The floors of a JS call into the module: `floor` reads one string argument and returns an int;
 // `position` reads the id the same way and returns the engine's position of the player taken by
-// `bindPlayer`, which is what _getCurrentPosition costs without a layer of its own.
+// `bindPlayer`, which is what _getCurrentPosition costs without a layer of its own. The module
+// hides its registry, so the addon carries a copy of the module's objects, built the same way, and
+// offers its methods too: `position` and that copy's _getCurrentPosition share one player.
 #include <node_api.h>
 
 #include <string>
 
 #include "kvmp.h"
+#include "napi/method_tables.h"
 #include "proxy/kavori_player_proxy.h"
 
 namespace {
@@ -59,6 +62,7 @@ napi_value Init(napi_env env, napi_value exports) {
         {"bindPlayer", nullptr, BindPlayer, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(methods) / sizeof(methods[0]), methods);
+    napi_define_properties(env, exports, kModuleMethodCount, kModuleMethods);
     return exports;
 }
 
