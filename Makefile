@@ -5,7 +5,7 @@ ASAN_RUNTIME := $(shell g++ -print-file-name=libasan.so)
 TSAN_RUNTIME := $(shell g++ -print-file-name=libtsan.so)
 NODE_TEST := node --test --test-concurrency=1
 
-.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean
+.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants format clean
 
 all: build
 
@@ -58,6 +58,10 @@ fuzz: setup
 		"$$f" -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 >/dev/null 2>build-fuzz/$$(basename $$f).log \
 			|| { tail -40 build-fuzz/$$(basename $$f).log; exit 1; }; \
 	done
+
+# Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
+fuzz-mutants: setup
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
