@@ -16,7 +16,8 @@ function runProbe(method) {
   const source = `const m = { exports: {} };
     process.dlopen(m, ${JSON.stringify(probe)});
     console.log(m.exports.${method}());`;
-  return spawnSync(process.execPath, ['-e', source], { encoding: 'utf8', timeout: 60000 });
+  const env = { ...process.env, TSAN_OPTIONS: `${process.env.TSAN_OPTIONS} log_path=stderr` };
+  return spawnSync(process.execPath, ['-e', source], { encoding: 'utf8', env, timeout: 60000 });
 }
 
 test('the recipe carries the project suppressions', { skip }, () => {
