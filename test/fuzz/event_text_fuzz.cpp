@@ -1,6 +1,6 @@
 // Event texts from arbitrary payloads against references written apart from the module's code:
 // UTF-8 is judged by decoding code points, not by byte ranges, and the SEI filter is the plain
-// one-pass reading of its rules. Mutant builds (test/fuzz/mutants) prove each check can fail.
+// one-pass reading of its rules. `make fuzz-mutants` checks that wrong versions get caught.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
