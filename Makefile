@@ -7,8 +7,8 @@ NODE_TEST := node --test --test-concurrency=1
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz format clean \
-	check-device check-device-proof
+.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
+	format clean check-device check-device-proof
 
 all: build
 
@@ -37,12 +37,13 @@ test-asan: setup
 		$(CLEAN_TMP) ctest --output-on-failure
 	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
 		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		$(NODE_TEST) test/js/
+		$(NODE_TEST) test/js/ har/test/
 	$(MAKE) fuzz FUZZ_SECONDS=20
 
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
-	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js
+	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
+	test/js/tsan_probe.test.js
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
@@ -61,6 +62,10 @@ fuzz: setup
 		"$$f" -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 >/dev/null 2>build-fuzz/$$(basename $$f).log \
 			|| { tail -40 build-fuzz/$$(basename $$f).log; exit 1; }; \
 	done
+
+# Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
+fuzz-mutants: setup
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null

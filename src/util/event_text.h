@@ -13,7 +13,7 @@ struct FreeDeleter {
 using EventText = std::unique_ptr<char, FreeDeleter>;
 
 // SEI payload of `length` bytes as one printable ASCII line: reading stops at a NUL, CR, LF and
-// CRLF fold into one space (never two spaces in a row), other bytes outside 32..126 are dropped.
+// CRLF become one space (none right after a space), other bytes outside 32..126 are dropped.
 // A null payload or a negative length gives the empty text. Null only when memory runs out.
 EventText CleanSeiText(const void *payload, int32_t length);
 
