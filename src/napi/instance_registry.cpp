@@ -47,6 +47,16 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
     return id;
 }
 
+// a == b byte by byte: b was just read in, and a library compare's wide loads over it would wait
+// for those stores.
+bool SameText(const std::string &a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // The entry of id in one of an instance's surface records, with the lookup's two log lines.
 // Takes registry_mutex() itself.
 template <typename Handle>
@@ -93,12 +103,17 @@ KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
 }
 
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
+    return instanceOf(id);
+}
+
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::instanceOf(std::string_view id) {
     // Instances are never removed or replaced and their ids never change, so the last answer
     // can be kept without the lock: calls on one player in a row skip the lookup.
     static std::atomic<KavoriCloudPlayerNapi *> last{nullptr};
     KavoriCloudPlayerNapi *cached = last.load(std::memory_order_acquire);
-    if (cached != nullptr && cached->id_ == id) return cached;
-    KavoriCloudPlayerNapi *instance = LookUpOrCreate(id);
+    if (cached != nullptr && SameText(cached->id_, id)) return cached;
+    std::string key(id);
+    KavoriCloudPlayerNapi *instance = LookUpOrCreate(key);
     last.store(instance, std::memory_order_release);
     return instance;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "util/kavori_export.h"
@@ -26,6 +27,8 @@ class KavoriCloudPlayerNapi {
 
     // Exported: what a host holding an instance calls (Export, setNativeXComponent).
     KAVORI_EXPORT static KavoriCloudPlayerNapi *getInstance(std::string &id);  // never null
+    // getInstance for an id not held in a std::string.
+    static KavoriCloudPlayerNapi *instanceOf(std::string_view id);
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.

@@ -1,6 +1,5 @@
 #include "napi/method_frame.h"
 
-#include "napi/napi_util.h"
 #include "util/ohos_log.h"
 
 MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, const char *entryLine)
@@ -8,16 +7,24 @@ MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, con
     if (entryLine != nullptr) LOGI("%s", entryLine);
     size_t count = argc < kMaxArgs ? argc : kMaxArgs;
     napi_get_cb_info(env, info, &count, args_.data(), nullptr, nullptr);
-    NapiUtil::JsValueToString(env, args_[0], kJsTextBufferSize, texts_[0]);
-    if (texts_[0].empty()) texts_[0] = KavoriCloudPlayerNapi::getXComponentId(env, info);
+    idView_ = std::string_view(idChars_, ReadJsText(env, args_[0], idChars_, sizeof(idChars_)));
+    if (idView_.empty()) {
+        texts_[0] = KavoriCloudPlayerNapi::getXComponentId(env, info);
+        idView_ = texts_[0];
+        idIsText_ = true;
+    }
     for (size_t i = 1; i < argc && i < kMaxArgs; ++i) {
         NapiUtil::JsValueToString(env, args_[i], kJsTextBufferSize, texts_[i]);
     }
 }
 
-KavoriCloudPlayerNapi *MethodFrame::instance() {
-    if (instance_ == nullptr) instance_ = KavoriCloudPlayerNapi::getInstance(texts_[0]);
-    return instance_;
+std::string &MethodFrame::id() {
+    if (!idIsText_) {
+        texts_[0].assign(idView_);
+        idView_ = texts_[0];
+        idIsText_ = true;
+    }
+    return texts_[0];
 }
 
 napi_value JsString(napi_env env, const std::string &text) {

@@ -7,8 +7,10 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "napi/kavori_player_napi.h"
+#include "napi/napi_util.h"
 #include "proxy/kavori_player_proxy.h"
 
 class MethodFrame {
@@ -17,22 +19,31 @@ class MethodFrame {
 
     // Logs entryLine (none when null), fetches argc arguments and resolves the id.
     MethodFrame(napi_env env, napi_callback_info info, size_t argc, const char *entryLine);
+    MethodFrame(const MethodFrame &) = delete;  // the id's view points into the frame
+    MethodFrame &operator=(const MethodFrame &) = delete;
 
     napi_env env() const { return env_; }
-    const std::string &id() const { return texts_[0]; }
-    std::string &id() { return texts_[0]; }
-    // Argument i read as text; missing and non-string arguments read as "".
+    std::string &id();
+    // Argument i (1 and up) read as text; missing and non-string arguments read as "".
     const std::string &text(size_t i) const { return texts_[i]; }
     char *chars(size_t i) { return &texts_[i][0]; }
     napi_value arg(size_t i) const { return args_[i]; }
 
     // The id's instance, created on first use of the id.
-    KavoriCloudPlayerNapi *instance();
+    KavoriCloudPlayerNapi *instance() {
+        if (instance_ == nullptr) instance_ = KavoriCloudPlayerNapi::instanceOf(idView_);
+        return instance_;
+    }
     KavoriCloudPlayerNapiProxy *proxy() { return instance()->proxy(); }
 
   private:
     napi_env env_;
     std::array<napi_value, kMaxArgs> args_{};
+    // Most methods need the id only to find their instance, so it stays in the buffer it was read
+    // into; texts_[0] holds it once id() is asked for, or when the id rule supplies it.
+    char idChars_[kJsTextBufferSize];
+    std::string_view idView_;
+    bool idIsText_ = false;
     std::array<std::string, kMaxArgs> texts_;
     KavoriCloudPlayerNapi *instance_ = nullptr;
 };

@@ -2,8 +2,6 @@
 // error.
 #include "napi/napi_util.h"
 
-#include <algorithm>
-
 #include "util/ohos_log.h"
 
 void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
@@ -12,24 +10,8 @@ void NapiUtil::JsValueToString(const napi_env &env, const napi_value &value, int
         LOGI("%s string too long malloc failed", "JsValueToString");
         return;
     }
-    // On the stack: every JS call reads its id through here. A string read writes its own
-    // terminator, so only the first byte needs clearing for values that are not strings.
     char buffer[kJsTextBufferSize];
-    buffer[0] = '\0';
-    size_t length = 0;
-    napi_get_value_string_utf8(env, value, buffer, static_cast<size_t>(bufferSize), &length);
-    // A JS string may hold a NUL; the text ends there. The cap keeps the scan inside what a
-    // runtime that reports the untruncated length has written.
-    size_t limit = std::min(length, static_cast<size_t>(bufferSize) - 1);
-    size_t end = 0;
-    while (end < limit && buffer[end] != '\0') ++end;
-    result.assign(buffer, end);
-}
-
-napi_value NapiUtil::SetNapiCallInt32(const napi_env &env, int value) {
-    napi_value result = nullptr;
-    napi_create_int32(env, value, &result);
-    return result;
+    result.assign(buffer, ReadJsText(env, value, buffer, static_cast<size_t>(bufferSize)));
 }
 
 napi_value NapiUtil::SetNapiCallBool(napi_env env, bool value) {

@@ -4,6 +4,7 @@
 
 #include <napi/native_api.h>
 
+#include <algorithm>
 #include <string>
 
 class NapiUtil {
@@ -13,7 +14,11 @@ class NapiUtil {
     // unchanged.
     static void JsValueToString(const napi_env &env, const napi_value &value, int bufferSize,
                                 std::string &result);
-    static napi_value SetNapiCallInt32(const napi_env &env, int value);
+    static napi_value SetNapiCallInt32(const napi_env &env, int value) {
+        napi_value result = nullptr;
+        napi_create_int32(env, value, &result);
+        return result;
+    }
     static napi_value SetNapiCallBool(napi_env env, bool value);
 
     // Pure; safe on any thread. Int and Long saturate; Float gives 0 without a leading number.
@@ -27,5 +32,18 @@ class NapiUtil {
 void ThrowLastNapiError(napi_env env);
 
 constexpr int kJsTextBufferSize = 2048;
+
+// JsValueToString's reading into buffer (bufferSize bytes, 1..2048); gives the text's length.
+inline size_t ReadJsText(napi_env env, napi_value value, char *buffer, size_t bufferSize) {
+    size_t length = 0;
+    napi_get_value_string_utf8(env, value, buffer, bufferSize, &length);
+    // A JS string may hold a NUL; the text ends there. The cap keeps the scan inside what a
+    // runtime that reports the untruncated length has written (nothing for a non-string). Byte
+    // by byte: wide loads over bytes just stored wait for the stores, and ids are short.
+    size_t limit = std::min(length, bufferSize - 1);
+    size_t end = 0;
+    while (end < limit && buffer[end] != '\0') ++end;
+    return end;
+}
 
 #endif
