@@ -209,6 +209,9 @@ test('arguments are read as texts: other types, missing ones, long and embedded 
   log.take();
   m._native_init_audio('y'.repeat(3000));
   assert.ok(log.take().includes(`I A00000/KavoriPlayer: napi-->native_init_audio id->${'y'.repeat(2047)}`));
+  // The id ends at its NUL too: no second instance for what follows it.
+  m._getDuration('conv\0tail');
+  assert.deepStrictEqual(createLines(log.take()), []);
 });
 
 test('results keep their JS types without an engine player', async () => {
