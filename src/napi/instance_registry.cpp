@@ -2,7 +2,7 @@
 //
 // Threads: JS threads of any environment and the stop-recording worker. registry_mutex() guards
 // kavoriPlayerNapi_, xcomponentId_, destroyResource, gIsVideo and the instances' surface records;
-// it is never held while calling into JS or the engine.
+// it is never held while calling into JS or the engine. last_ is an atomic slot read without it.
 #include <atomic>
 #include <cstring>
 
@@ -45,16 +45,6 @@ std::string XComponentIdOfThis(napi_env env, napi_callback_info info) {
     }
     LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId id:%s", id.c_str());
     return id;
-}
-
-// a == b byte by byte: b was just read in, and a library compare's wide loads over it would wait
-// for those stores.
-bool SameText(const std::string &a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
 }
 
 // The entry of id in one of an instance's surface records, with the lookup's two log lines.
@@ -106,15 +96,12 @@ KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::getInstance(std::string &id) {
     return instanceOf(id);
 }
 
-KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::instanceOf(std::string_view id) {
-    // Instances are never removed or replaced and their ids never change, so the last answer
-    // can be kept without the lock: calls on one player in a row skip the lookup.
-    static std::atomic<KavoriCloudPlayerNapi *> last{nullptr};
-    KavoriCloudPlayerNapi *cached = last.load(std::memory_order_acquire);
-    if (cached != nullptr && SameText(cached->id_, id)) return cached;
+std::atomic<KavoriCloudPlayerNapi *> KavoriCloudPlayerNapi::last_{nullptr};
+
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpLast(std::string_view id) {
     std::string key(id);
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(key);
-    last.store(instance, std::memory_order_release);
+    last_.store(instance, std::memory_order_release);
     return instance;
 }
 

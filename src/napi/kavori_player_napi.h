@@ -9,6 +9,7 @@
 #include <ace/xcomponent/native_interface_xcomponent.h>
 #include <napi/native_api.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -27,8 +28,13 @@ class KavoriCloudPlayerNapi {
 
     // Exported: what a host holding an instance calls (Export, setNativeXComponent).
     KAVORI_EXPORT static KavoriCloudPlayerNapi *getInstance(std::string &id);  // never null
-    // getInstance for an id not held in a std::string.
-    static KavoriCloudPlayerNapi *instanceOf(std::string_view id);
+    // getInstance for an id not held in a std::string. Instances are never removed or replaced and
+    // their ids never change, so the last answer is kept without the lock: calls on one player in
+    // a row skip the lookup.
+    static KavoriCloudPlayerNapi *instanceOf(std::string_view id) {
+        KavoriCloudPlayerNapi *last = last_.load(std::memory_order_acquire);
+        return last != nullptr && last->hasId(id) ? last : LookUpLast(id);
+    }
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.
@@ -97,6 +103,18 @@ class KavoriCloudPlayerNapi {
 
   private:
     static KavoriCloudPlayerNapi *LookUpOrCreate(std::string &id);
+    // LookUpOrCreate, kept as the last answer.
+    static KavoriCloudPlayerNapi *LookUpLast(std::string_view id);
+    // Byte by byte: id was just read in, and a library compare's wide loads over it would wait
+    // for those stores.
+    bool hasId(std::string_view id) const {
+        if (id_.size() != id.size()) return false;
+        for (size_t i = 0; i < id.size(); ++i) {
+            if (id_[i] != id[i]) return false;
+        }
+        return true;
+    }
+    static std::atomic<KavoriCloudPlayerNapi *> last_;  // null until the first lookup
 
     static OH_NativeXComponent_Callback callback_;
     static std::unordered_map<std::string, KavoriCloudPlayerNapi *> kavoriPlayerNapi_;
