@@ -9,22 +9,22 @@ MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, con
     napi_get_cb_info(env, info, &count, args_.data(), nullptr, nullptr);
     idView_ = std::string_view(idChars_, ReadJsText(env, args_[0], idChars_, sizeof(idChars_)));
     if (idView_.empty()) {
-        texts_[0] = KavoriCloudPlayerNapi::getXComponentId(env, info);
-        idView_ = texts_[0];
+        texts()[0] = KavoriCloudPlayerNapi::getXComponentId(env, info);
+        idView_ = texts()[0];
         idIsText_ = true;
     }
     for (size_t i = 1; i < argc && i < kMaxArgs; ++i) {
-        NapiUtil::JsValueToString(env, args_[i], kJsTextBufferSize, texts_[i]);
+        NapiUtil::JsValueToString(env, args_[i], kJsTextBufferSize, texts()[i]);
     }
 }
 
 std::string &MethodFrame::id() {
     if (!idIsText_) {
-        texts_[0].assign(idView_);
-        idView_ = texts_[0];
+        texts()[0].assign(idView_);
+        idView_ = texts()[0];
         idIsText_ = true;
     }
-    return texts_[0];
+    return texts()[0];
 }
 
 napi_value JsString(napi_env env, const std::string &text) {

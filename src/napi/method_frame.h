@@ -6,6 +6,7 @@
 #include <napi/native_api.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,8 @@ class MethodFrame {
     napi_env env() const { return env_; }
     std::string &id();
     // Argument i (1 and up) read as text; missing and non-string arguments read as "".
-    const std::string &text(size_t i) const { return texts_[i]; }
-    char *chars(size_t i) { return &texts_[i][0]; }
+    const std::string &text(size_t i) { return texts()[i]; }
+    char *chars(size_t i) { return &texts()[i][0]; }
     napi_value arg(size_t i) const { return args_[i]; }
 
     // The id's instance, created on first use of the id.
@@ -37,6 +38,13 @@ class MethodFrame {
     KavoriCloudPlayerNapiProxy *proxy() { return instance()->proxy(); }
 
   private:
+    using Texts = std::array<std::string, kMaxArgs>;
+    // Built by the first use: a method with the id alone never needs them.
+    Texts &texts() {
+        if (!texts_) texts_.emplace();
+        return *texts_;
+    }
+
     napi_env env_;
     std::array<napi_value, kMaxArgs> args_{};
     // Most methods need the id only to find their instance, so it stays in the buffer it was read
@@ -44,7 +52,7 @@ class MethodFrame {
     char idChars_[kJsTextBufferSize];
     std::string_view idView_;
     bool idIsText_ = false;
-    std::array<std::string, kMaxArgs> texts_;
+    std::optional<Texts> texts_;
     KavoriCloudPlayerNapi *instance_ = nullptr;
 };
 
