@@ -25,6 +25,8 @@ demo: build
 	node examples/demo.js
 
 test: build
+	@# The check itself must fail on a command that leaves a file behind.
+	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/ har/test/
 
