@@ -9,6 +9,7 @@ const { execFileSync } = require('node:child_process');
 require('./ets-require.js');
 const kv = require('../Index.ets');
 const { loadModule, loadHost, root } = require('../../test/js/loader.js');
+const { until } = require('../../test/js/proxy_helpers.js');
 
 const media = (name) => path.join(root, 'examples', 'media', name);
 const refused = (state, code = kv.ErrorCode.OPERATION_NOT_PERMITTED) => (e) =>
@@ -26,11 +27,6 @@ function recorded(source, options) {
   if (source) player.setSource(source);
   return player;
 }
-
-const until = async (probe) => {
-  for (let i = 0; i < 500 && !probe(); i++) await new Promise((r) => setTimeout(r, 10));
-  assert.ok(probe());
-};
 
 test('every event kind and notice reaches its named event with its payload', async () => {
   const rows = [
@@ -78,7 +74,7 @@ test('media: prepare, play, pause, seek, completion, stop, prepare again, releas
     assert.strictEqual(await player.seek(1500), 1500);
     player.setOption(4, 'speed', 0);  // plays unpaced from here
     player.play();
-    await until(() => player.state === 'completed');
+    await until(() => player.state === 'completed', 'completed');
     await player.stop();
     await player.prepare();
     await player.release();
@@ -131,7 +127,7 @@ test('release or reset while preparing settles the pending prepare with an error
     const pending = player.prepare();
     const settled = assert.rejects(pending, (e) => e.code === kv.ErrorCode.OPERATION_NOT_PERMITTED
       && e.message.includes(end === 'release' ? 'released' : 'reset'));
-    await until(() => player.events.length === 1);
+    await until(() => player.events.length === 1, 'one event');
     await player[end]();
     await settled;
     await player.release();
