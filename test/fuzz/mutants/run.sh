@@ -6,18 +6,20 @@ root="$(cd "$(dirname "$0")/../../.." && pwd)"
 seconds="${FUZZ_SECONDS:-60}"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-flags=(-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -fno-omit-frame-pointer)
+# The fuzz target as make fuzz builds it, over the wrong version of the moment.
+mkdir -p "$scratch/src/util"
+cp "$root/src/util/event_text.cpp" "$scratch/src/util/"
+CC=clang CXX=clang++ cmake -S "$root" -B "$scratch/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKAVORI_EVENT_TEXT_SOURCE="$scratch/src/util/event_text.cpp" >/dev/null
 status=0
 for patch in "$root"/test/fuzz/mutants/*.patch; do
     name="$(basename "$patch" .patch)"
     work="$scratch/$name"
-    mkdir -p "$work/src/util" "$work/test/fuzz"
-    cp "$root"/src/util/event_text.{h,cpp} "$work/src/util/"
-    cp "$root/test/fuzz/event_text_fuzz.cpp" "$work/test/fuzz/"
-    (cd "$work" && git apply "$patch")
-    clang++ "${flags[@]}" -I"$work/src" "$work/test/fuzz/event_text_fuzz.cpp" \
-        "$work/src/util/event_text.cpp" -o "$work/fuzz"
+    mkdir -p "$work"
+    cp "$root/src/util/event_text.cpp" "$scratch/src/util/"
+    (cd "$scratch" && git apply "$patch")
+    cmake --build "$scratch/build" --target event_text_fuzz >/dev/null
+    cp "$scratch/build/event_text_fuzz" "$work/fuzz"
     start=$(date +%s%N)
     if (cd "$work" && ./fuzz -max_total_time="$seconds" -print_final_stats=0 >log 2>&1); then
         echo "fuzz-mutants: $name NOT caught in $seconds s"
