@@ -11,7 +11,6 @@ MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, con
     if (idView_.empty()) {
         texts()[0] = KavoriCloudPlayerNapi::getXComponentId(env, info);
         idView_ = texts()[0];
-        idIsText_ = true;
     }
     for (size_t i = 1; i < argc && i < kMaxArgs; ++i) {
         NapiUtil::JsValueToString(env, args_[i], kJsTextBufferSize, texts()[i]);
@@ -19,10 +18,9 @@ MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, con
 }
 
 std::string &MethodFrame::id() {
-    if (!idIsText_) {
+    if (idView_.data() == idChars_) {  // still in the read buffer
         texts()[0].assign(idView_);
         idView_ = texts()[0];
-        idIsText_ = true;
     }
     return texts()[0];
 }

@@ -51,7 +51,6 @@ class MethodFrame {
     // into; texts_[0] holds it once id() is asked for, or when the id rule supplies it.
     char idChars_[kJsTextBufferSize];
     std::string_view idView_;
-    bool idIsText_ = false;
     std::optional<Texts> texts_;
     KavoriCloudPlayerNapi *instance_ = nullptr;
 };
