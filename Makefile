@@ -75,19 +75,25 @@ bench: setup
 	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
 
 # Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
-# SDK's is, against a stand-in SDK (stub libraries), then read back: machine, NEEDED, RUNPATH,
-# exported names. check-device-proof relinks it with faults the check must catch.
+# SDK's is, against a stand-in SDK (musl, stub libraries, Node-API names of the module's lowest API
+# level), then read back: machine, NEEDED, RUNPATH, Node-API levels, exported names. Built twice:
+# by the README's command line, and as the package's build profile has it built.
+# check-device-proof relinks it with faults the check must catch.
 DEVICE_DIR := build-device
+DEVICE_API_LEVEL := $(shell sed -n 's/^set.KAVORI_OHOS_API_LEVEL \([0-9]*\) .*/\1/p' CMakeLists.txt)
+DEVICE_CHECK = bash test/elf/check_library.sh $(1) test/elf/exports.txt AArch64 \
+	test/elf/device_needed.txt test/elf/napi_levels.txt $(DEVICE_API_LEVEL)
 check-device:
 	@bash scripts/setup.sh device
-	bash scripts/ohos-check-sdk.sh $(DEVICE_DIR)/sdk
-	cmake -S . -B $(DEVICE_DIR)/module -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/ohos-check.toolchain.cmake \
+	bash scripts/ohos-check-sdk.sh $(DEVICE_DIR)/sdk $(DEVICE_API_LEVEL)
+	cmake --fresh -S . -B $(DEVICE_DIR)/module -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/ohos-check.toolchain.cmake \
 		-DOHOS_ARCH=arm64-v8a -DOHOS_STL=c++_shared -DOHOS_CHECK_SDK=$(CURDIR)/$(DEVICE_DIR)/sdk \
 		-DKAVORI_ENGINE_DIR=$(CURDIR)/$(DEVICE_DIR)/sdk/engine -DKAVORI_WERROR=ON \
 		-DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(DEVICE_DIR)/module -j$(JOBS)
-	bash test/elf/check_library.sh $(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so \
-		test/elf/exports.txt AArch64 test/elf/device_needed.txt
+	$(call DEVICE_CHECK,$(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so)
+	libs=$$(JOBS=$(JOBS) bash scripts/ohos-check-profile.sh $(DEVICE_DIR)/profile $(DEVICE_DIR)/sdk) && \
+		for lib in $$libs; do $(call DEVICE_CHECK,$$lib) || exit 1; done
 
 check-device-proof: build check-device
 	bash test/elf/prove_device_check.sh

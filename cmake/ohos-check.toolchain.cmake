@@ -1,7 +1,8 @@
 # Toolchain file of the device build check, used as the SDK's native/build/cmake/ohos.toolchain.cmake
 # is: cmake -DCMAKE_TOOLCHAIN_FILE=<this> -DOHOS_ARCH=arm64-v8a [-DOHOS_STL=c++_shared] ...
-# Compiler: Debian's clang-19 for the OpenHarmony triple, with Debian's libc++ 19 headers. SDK:
-# the stand-in that scripts/ohos-check-sdk.sh lays out (OHOS_CHECK_SDK, default build-device/sdk).
+# Compiler: Debian's clang-19 for the OpenHarmony triple, with Debian's libc++ 19 headers set up
+# for musl, the device's C library. SDK: the stand-in that scripts/ohos-check-sdk.sh lays out
+# (OHOS_CHECK_SDK, default build-device/sdk).
 set(OHOS TRUE)
 set(OHOS_PLATFORM OHOS)
 set(CMAKE_SYSTEM_NAME Linux)  # CMake knows no OHOS platform without the SDK's own CMake
@@ -35,7 +36,8 @@ set(CMAKE_C_COMPILER clang-19)
 set(CMAKE_CXX_COMPILER clang++-19)
 set(CMAKE_C_COMPILER_TARGET aarch64-linux-ohos)
 set(CMAKE_CXX_COMPILER_TARGET aarch64-linux-ohos)
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem /usr/lib/llvm-19/include/c++/v1")
+# Debian's libc++ is configured for glibc; the SDK's is built for musl.
+set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem /usr/lib/llvm-19/include/c++/v1 -D_LIBCPP_HAS_MUSL_LIBC")
 # No start files: the stand-in SDK has none. Every name must resolve against its libraries.
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -nostdlib -Wl,-z,defs -L${OHOS_LLVM_LIB}")
 set(CMAKE_C_STANDARD_LIBRARIES "${OHOS_LLVM_LIB}/libclang_rt.builtins.a -lc")

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Lays out the stand-in SDK of the device build check in OUT, the way the OpenHarmony SDK lays
-# out its native part, from the project's stand-in headers and stub libraries built for aarch64:
+# Lays out the stand-in SDK of the device build check in OUT for API level LEVEL, the way the
+# OpenHarmony SDK lays out its native part:
+#   ohos-check-sdk.sh OUT LEVEL
 #   OUT/native/sysroot/usr/include                  napi/, hilog/, ace/xcomponent/; the C library
-#                                                    (Debian's arm64 headers) as aarch64-linux-ohos/
-#   OUT/native/sysroot/usr/lib/aarch64-linux-ohos   the platform and load-list libraries, libc.so
+#                                                    (musl's arm64 headers) as aarch64-linux-ohos/
+#   OUT/native/sysroot/usr/lib/aarch64-linux-ohos   the platform and load-list libraries; musl's
+#                                                    libc.so
 #   OUT/native/llvm/lib/aarch64-linux-ohos          libc++_shared.so, libclang_rt.builtins.a
 #   OUT/engine                                       an engine package (include/, lib/)
-# Stubs define every name their real library exports (taken from its headers or from Debian's
-# build of it) as an empty function, so a link with -z defs shows that each name the module
-# uses exists there; they do nothing when called and are never run.
+# The C library is the device's kind, musl, taken from Debian's arm64 packages. The others are
+# stubs: each defines the names its real library exports (taken from its headers, from Debian's
+# build of it or, for Node-API, from the names the device has at LEVEL) as an empty function, so
+# a link with -z defs shows that each name the module uses exists there; they do nothing when
+# called and are never run.
 set -euo pipefail
 out=$(realpath -m "$1")
+level=$2
 root=$(realpath "$(dirname "$0")/..")
+# Package files outlive OUT, so a rerun fetches nothing.
+debs=$(dirname "$out")/debs
 native=$out/native
 sysroot=$native/sysroot
 libdir=$sysroot/usr/lib/aarch64-linux-ohos
@@ -23,8 +30,33 @@ stub_flags=(-shared -nostdlib -fuse-ld=lld -w -fno-builtin)
 rm -rf "$out"
 mkdir -p "$sysroot/usr/include" "$libdir" "$llvmlib" "$engine/include" "$engine/lib" "$out/src"
 
+# fetch_debs PACKAGE...: Debian's arm64 package files into $debs, through an apt state of their
+# own there (sources, lists, cache): nothing is installed and the system's apt is not touched.
+fetch_debs() {
+    local wanted=() p
+    for p in "$@"; do compgen -G "$debs/${p}_*_arm64.deb" >/dev/null || wanted+=("$p"); done
+    [ ${#wanted[@]} -eq 0 ] && return 0
+    local state=$debs/apt codename
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/sources.list.d"
+    echo "deb [arch=arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+        "http://deb.debian.org/debian $codename main" >"$state/sources.list"
+    local apt=(-q -o Dir::Etc::SourceList="$state/sources.list"
+        -o Dir::Etc::SourceParts="$state/sources.list.d" -o Dir::State::Lists="$state/lists"
+        -o Dir::Cache="$state/cache" -o Dir::State::status=/dev/null
+        -o APT::Architecture=arm64 -o APT::Architectures=arm64 -o APT::Sandbox::User="$(id -un)")
+    echo "ohos-check-sdk: fetching ${wanted[*]} (arm64) into $debs"
+    apt-get "${apt[@]}" update >/dev/null
+    (cd "$debs" && apt-get "${apt[@]}" download "${wanted[@]}" >/dev/null)
+}
+mkdir -p "$debs"
+fetch_debs musl musl-dev
+for deb in "$debs"/musl_*_arm64.deb "$debs"/musl-dev_*_arm64.deb; do
+    dpkg-deb -x "$deb" "$out/src/musl"
+done
+
 # Headers. Node-API's sit beside napi/native_api.h, as the SDK keeps them.
-ln -s /usr/aarch64-linux-gnu/include "$sysroot/usr/include/aarch64-linux-ohos"
+mv "$out/src/musl/usr/include/aarch64-linux-musl" "$sysroot/usr/include/aarch64-linux-ohos"
 cp -r "$root/platform/include/napi" "$root/platform/include/hilog" "$root/platform/include/ace" \
     "$sysroot/usr/include/"
 cp "$root"/node_modules/node-api-headers/include/*.h "$sysroot/usr/include/napi/"
@@ -51,10 +83,8 @@ declared_names() {
     grep -ohE "\\b($regex)[A-Za-z0-9_]*[[:space:]]*\\(" "$@" | sed 's/[[:space:](]*$//; s/^/f /'
 }
 
-# The C library: one libc.so as on the device, with the names of Debian's arm64 C library.
-exported_names /usr/aarch64-linux-gnu/lib/{libc.so.6,libm.so.6,ld-linux-aarch64.so.1} \
-    >"$out/src/c.names"
-stub c libc.so "$libdir"
+# The C library: musl's one libc.so (C, maths, threads, loader), as on the device.
+cp "$out/src/musl/lib/aarch64-linux-musl/libc.so" "$libdir/libc.so"
 
 # The C++ runtime, with the names of Debian's libc++ 19.
 exported_names /usr/lib/llvm-19/lib/{libc++.so.1,libc++abi.so.1,libunwind.so.1} \
@@ -66,10 +96,9 @@ echo 'void __emutls_get_address(void) {}' >"$out/src/builtins.c"
 "${cc[@]}" -fvisibility=hidden -w -fno-builtin -c "$out/src/builtins.c" -o "$out/src/builtins.o"
 ar rcs "$llvmlib/libclang_rt.builtins.a" "$out/src/builtins.o"
 
-# Node-API, by the names of the Node-API headers.
-node -e "const s = require('$root/node_modules/node-api-headers').symbols;
-for (const v of Object.values(s)) for (const l of Object.values(v)) for (const n of l)
-  console.log('f ' + n);" >"$out/src/ace_napi.names"
+# Node-API: the names the device has at LEVEL. The headers declare more.
+awk -v level="$level" '!/^#/ && NF == 2 && $2 <= level { print "f " $1 }' \
+    "$root/test/elf/napi_levels.txt" >"$out/src/ace_napi.names"
 stub ace_napi libace_napi.z.so "$libdir"
 
 # hilog and XComponent: the project's own stand-ins, built for aarch64.
@@ -78,10 +107,11 @@ for lib in hilog/hilog.c:libhilog_ndk.z.so xcomponent/xcomponent.c:libace_ndk.z.
         -Wl,-soname,"${lib#*:}" "$root/platform/${lib%%:*}" -L"$libdir" -lc -o "$libdir/${lib#*:}"
 done
 
-# The engine: its own calls and the FFmpeg logging calls it carries.
+# The engine: its own calls and the five FFmpeg logging calls it is documented to carry; the
+# rest of FFmpeg inside it is not part of its interface.
 {
     declared_names 'kvmp_|kvmeta_' "$engine/include/kvmp.h"
-    declared_names 'av_' "$engine"/include/libavutil/{log,bprint}.h
+    printf 'f %s\n' av_log_set_level av_log_set_callback av_bprint_init av_bprintf av_vbprintf
 } >"$out/src/kavoriplayer.names"
 stub kavoriplayer libkavoriplayer.so "$engine/lib"
 

@@ -8,7 +8,7 @@ packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libavutil-dev libavformat-dev libavcodec-dev ffmpeg
           libgtest-dev)
 if [ "${1:-}" = device ]; then
-    packages+=(clang-19 libc++-19-dev libc6-dev-arm64-cross lld-19)
+    packages+=(clang-19 libc++-19-dev lld-19)
 fi
 missing=()
 for p in "${packages[@]}"; do

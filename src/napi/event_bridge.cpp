@@ -99,7 +99,7 @@ bool CallListener(napi_env env, napi_value receiver, napi_value listener,
     if (!pending) return false;
     napi_value error = nullptr;
     napi_get_and_clear_last_exception(env, &error);
-    napi_fatal_exception(env, error);
+    ReportUncaught(env, error);
     return true;
 }
 

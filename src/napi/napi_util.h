@@ -31,6 +31,13 @@ class NapiUtil {
 // Throws the last Node-API error as a JS error unless an exception is already pending.
 void ThrowLastNapiError(napi_env env);
 
+// Reports error, thrown by JS code the module called, as an uncaught exception of env. Runtimes
+// before API level 12 lack the call for that; there it goes to hilog as LogUncaught writes it.
+void ReportUncaught(napi_env env, napi_value error);
+// One hilog error line with the error's stack (else its text), whether or not logging is on: the
+// app's developer needs to see it. Leaves no exception pending.
+void LogUncaught(napi_env env, napi_value error);
+
 constexpr int kJsTextBufferSize = 2048;
 
 // JsValueToString's reading into buffer (bufferSize bytes, 1..2048); gives the text's length.

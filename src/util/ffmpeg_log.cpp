@@ -7,7 +7,12 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <atomic>
+#include <memory>
+#include <new>
 
 #include "util/ohos_log.h"
 
@@ -15,6 +20,9 @@ namespace {
 
 // Set when the last relayed piece ended its line: the next piece starts a line with prefixes.
 std::atomic<int> g_print_prefix{1};
+
+// The longest message relayed whole, its terminating NUL included.
+constexpr size_t kMessageMax = 65536;
 
 const AVClass *ClassOf(void *object) {
     return object ? *static_cast<AVClass **>(object) : nullptr;
@@ -34,9 +42,9 @@ void WritePrefixes(void *ptr, AVBPrint *parentPrefix, AVBPrint *contextPrefix) {
     av_bprintf(contextPrefix, "[%s @ %p] ", avc->item_name(ptr), ptr);
 }
 
-bool EndsLine(const AVBPrint &message) {
-    char last =
-        (message.len != 0 && message.len <= message.size) ? message.str[message.len - 1] : 0;
+// text holds the first held - 1 bytes of a message of length bytes. A cut message ends no line.
+bool EndsLine(const char *text, size_t length, size_t held) {
+    char last = (length != 0 && length < held) ? text[length - 1] : 0;
     return last == '\n' || last == '\r';
 }
 
@@ -54,7 +62,9 @@ void av_log_callback(void *ptr, int level, const char *fmt, va_list args) {
     AVBPrint message;
     av_bprint_init(&parentPrefix, 0, AV_BPRINT_SIZE_AUTOMATIC);
     av_bprint_init(&contextPrefix, 0, AV_BPRINT_SIZE_AUTOMATIC);
-    av_bprint_init(&message, 0, 65536);
+    // Every part keeps to its inline storage: the engine exports no call that frees a print
+    // buffer's heap. A message longer than that is formatted again into a buffer of our own.
+    av_bprint_init(&message, 0, AV_BPRINT_SIZE_AUTOMATIC);
 
     if (g_print_prefix.load(std::memory_order_relaxed) && ptr != nullptr) {
         WritePrefixes(ptr, &parentPrefix, &contextPrefix);
@@ -63,13 +73,22 @@ void av_log_callback(void *ptr, int level, const char *fmt, va_list args) {
     va_copy(copy, args);
     av_vbprintf(&message, fmt, copy);
     va_end(copy);
-    if (parentPrefix.len != 0 || contextPrefix.len != 0 || message.len != 0) {
-        g_print_prefix.store(EndsLine(message) ? 1 : 0, std::memory_order_relaxed);
+    const char *text = message.str;
+    size_t held = message.size;
+    std::unique_ptr<char[]> longText;
+    if (message.len >= message.size) {
+        size_t size = std::min<size_t>(message.len + 1, kMessageMax);
+        longText.reset(new (std::nothrow) char[size]);
+        if (longText) {
+            va_copy(copy, args);
+            vsnprintf(longText.get(), size, fmt, copy);
+            va_end(copy);
+            text = longText.get();
+            held = size;
+        }
     }
-    __ohos_log_print(0, KAVORI_LOG_TAG, "%s%s%s%s", parentPrefix.str, contextPrefix.str, "",
-                     message.str);
-
-    av_bprint_finalize(&parentPrefix, nullptr);
-    av_bprint_finalize(&contextPrefix, nullptr);
-    av_bprint_finalize(&message, nullptr);
+    if (parentPrefix.len != 0 || contextPrefix.len != 0 || message.len != 0) {
+        g_print_prefix.store(EndsLine(text, message.len, held) ? 1 : 0, std::memory_order_relaxed);
+    }
+    __ohos_log_print(0, KAVORI_LOG_TAG, "%s%s%s%s", parentPrefix.str, contextPrefix.str, "", text);
 }

@@ -1,5 +1,5 @@
 // The module is built with hidden visibility; this mark makes a name part of its interface.
-// Only the names a host reaches from outside carry it (test/exports.txt lists them).
+// Only the names a host reaches from outside carry it (test/elf/exports.txt lists them).
 #ifndef KAVORI_UTIL_KAVORI_EXPORT_H
 #define KAVORI_UTIL_KAVORI_EXPORT_H
 

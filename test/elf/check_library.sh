@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Reads a built module back and compares it with what it must be:
-#   check_library.sh LIB EXPORTS [MACHINE NEEDED]
+#   check_library.sh LIB EXPORTS [MACHINE NEEDED [NAPI_LEVELS LEVEL]]
 # EXPORTS lists the defined dynamic symbols (demangled, without parameters); MACHINE is readelf's
 # machine name and NEEDED the list of DT_NEEDED entries, both checked when given, together with
-# RUNPATH/RPATH, which may hold nothing but $ORIGIN-relative entries. Prints the facts read;
-# exits 1 on any difference.
+# RUNPATH/RPATH, which may hold nothing but $ORIGIN-relative entries. NAPI_LEVELS lists the
+# device's Node-API names with the API level that brings each: every Node-API name the library
+# needs must be there by LEVEL, except weak ones, which the library must do without when they
+# are missing. Prints the facts read; exits 1 on any difference.
 set -euo pipefail
-lib=$1 exports=$2 machine=${3:-} needed=${4:-}
+lib=$1 exports=$2 machine=${3:-} needed=${4:-} napi_levels=${5:-} level=${6:-}
 status=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -30,6 +32,18 @@ if [ -n "$needed" ]; then
     echo "  RUNPATH/RPATH: $(tr "\n" : <<<"${paths:-none}" | sed "s/:$//")"
     host=$(grep -v '^\$ORIGIN' <<<"$paths" || true)
     [ -z "$host" ] || fail "host path in RUNPATH/RPATH: $host"
+fi
+if [ -n "$napi_levels" ]; then
+    # "U name" or "w name" for each Node-API name the library needs, then the name's level or "-".
+    nm -D --undefined-only "$lib" | awk '$2 ~ /^(napi|node_api)_/ { print $1, $2 }' |
+        awk 'NR == FNR { if (!/^#/ && NF == 2) since[$1] = $2; next }
+             { print $1, $2, ($2 in since) ? since[$2] : "-" }' "$napi_levels" - >"$scratch/napi"
+    weak=$(awk '$1 == "w" { print $2 " (API " $3 ")" }' "$scratch/napi" | paste -sd' ')
+    echo "  Node-API: $(wc -l <"$scratch/napi") names, checked against API level $level;" \
+        "weak: ${weak:-none}"
+    beyond=$(awk -v level="$level" '$3 == "-" || ($1 == "U" && $3 > level) {
+        print "    " $2 ($3 == "-" ? " is on no device" : " comes with API level " $3) }' "$scratch/napi")
+    [ -z "$beyond" ] || fail "Node-API names beyond API level $level:"$'\n'"$beyond"
 fi
 nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //; s/(.*//' >"$scratch/exports"
 echo "  exported: $(sort -u "$scratch/exports" | tr '\n' ' ')"

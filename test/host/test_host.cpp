@@ -7,6 +7,7 @@
 #include <string>
 
 #include "napi/kavori_player_napi.h"
+#include "napi/napi_util.h"
 #include "xcomponent_host.h"
 
 namespace {
@@ -115,6 +116,15 @@ napi_value ExportTo(napi_env env, napi_callback_info info) {
     return KavoriCloudPlayerNapi::getInstance(id)->Export(env, args[0]);
 }
 
+// (value): the module's report of value thrown by a listener, on a runtime without
+// napi_fatal_exception.
+napi_value LogUncaughtOf(napi_env env, napi_callback_info info) {
+    napi_value args[1];
+    Args(env, info, args);
+    LogUncaught(env, args[0]);
+    return nullptr;
+}
+
 }  // namespace
 
 NAPI_MODULE_INIT() {
@@ -130,6 +140,7 @@ NAPI_MODULE_INIT() {
          nullptr, nullptr, napi_default, nullptr},
         {"touch", nullptr, Touch, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"exportTo", nullptr, ExportTo, nullptr, nullptr, nullptr, napi_default, nullptr},
+        {"logUncaught", nullptr, LogUncaughtOf, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(methods) / sizeof(methods[0]), methods);
     return exports;

@@ -49,3 +49,22 @@ test('FFmpeg lines of a real demuxer arrive with their context prefix', async ()
   await until(() => relayed().length > 0, 'a demuxer line relayed');
   m._release(id);
 });
+
+// On API level 11 the runtime cannot raise a listener's exception as uncaught; it goes to hilog.
+test('a listener exception without napi_fatal_exception: one error line, nothing left pending', () => {
+  const host = require('./loader.js').loadHost();
+  const noisy = { toString() { throw new Error('toString throws'); } };
+  const cases = [
+    [new Error('boom'), /^E A00000\/KavoriPlayer: uncaught exception in a listener: Error: boom\\n {4}at /],
+    ['plain text', /^E A00000\/KavoriPlayer: uncaught exception in a listener: plain text$/],
+    [Symbol('s'), /^E A00000\/KavoriPlayer: uncaught exception in a listener: $/],
+    [noisy, /^E A00000\/KavoriPlayer: uncaught exception in a listener: $/],
+  ];
+  for (const [value, line] of cases) {
+    log.take();
+    host.logUncaught(value);
+    const lines = log.take();
+    assert.strictEqual(lines.length, 1, String(lines));
+    assert.match(lines[0], line);
+  }
+});
