@@ -101,4 +101,4 @@ format:
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench build-device build-mutants
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-device build-mutants build-ab
