@@ -46,7 +46,7 @@ test('readers and writers in worker environments sharing ids', () => {
     (async () => {
       await run(common);  // Node starts some threads of its own on first use
       const base = { threads: threadCount(), fds: fdCount() };
-      const readers = Array.from({ length: 4 }, () => run(reader));
+      const readers = Array.from({ length: 6 }, () => run(reader));
       await Promise.all([run(writer('release')), run(writer('reset'))]);
       Atomics.store(done, 0, 1);
       await Promise.all(readers);

@@ -29,36 +29,34 @@ build() {  # build <name> [patch]: gives the build folder
 real="$(build real)"
 mutant="$(build mutant "$root/test/mutants/registry_no_reader_wait.patch")"
 
-run() {  # run <build>: prints "caught <ms>", "clean <ms>" or "failed <ms>"
-    local log="$work/run.log" start end
+run() {  # run <build> <log>: prints "caught <ms>", "clean <ms>" or "failed <ms>"
+    local log="$2" start end verdict
     start=$(date +%s%N)
     if env KAVORI_BUILD_DIR="$1" KAVORI_STRESS_SECONDS="$seconds" LD_PRELOAD="$asan_runtime" \
         ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 \
         node --test "$root/test/js/registry_threads.test.js" >"$log" 2>&1; then
-        end=$(date +%s%N)
-        echo "clean $(((end - start) / 1000000))"
+        verdict=clean
+    elif grep -q 'ERROR: AddressSanitizer' "$log"; then
+        verdict=caught
     else
-        end=$(date +%s%N)
-        if grep -q 'ERROR: AddressSanitizer' "$log"; then
-            echo "caught $(((end - start) / 1000000))"
-        else
-            echo "failed $(((end - start) / 1000000))"
-            tail -30 "$log" >&2
-        fi
+        verdict=failed
+        tail -30 "$log" >&2
     fi
+    end=$(date +%s%N)
     rm -f "$log"
+    echo "$verdict $(((end - start) / 1000000))"
 }
 
 caught=0
 alarms=0
 for i in $(seq 1 "$runs"); do
-    read -r verdict ms < <(run "$mutant")
+    read -r verdict ms < <(run "$mutant" "$work/mutant-$i.log")
     [ "$verdict" = caught ] && caught=$((caught + 1))
     printf 'registry mutant, run %2d: %-6s after %d.%03d s\n' "$i" "$verdict" $((ms / 1000)) \
         $((ms % 1000))
 done
 for i in $(seq 1 "$runs"); do
-    read -r verdict ms < <(run "$real")
+    read -r verdict ms < <(run "$real" "$work/real-$i.log")
     [ "$verdict" = clean ] || alarms=$((alarms + 1))
     printf 'real code, run %2d:       %-6s after %d.%03d s\n' "$i" "$verdict" $((ms / 1000)) \
         $((ms % 1000))
