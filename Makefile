@@ -8,7 +8,7 @@ NODE_TEST := node --test --test-concurrency=1
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
-	format clean check-device check-device-proof
+	format clean check-device check-device-proof registry-mutant
 
 all: build
 
@@ -45,7 +45,7 @@ test-asan: setup
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
 	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
-	test/js/tsan_probe.test.js
+	test/js/tsan_probe.test.js test/js/registry_threads.test.js
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
@@ -68,6 +68,11 @@ fuzz: setup
 # Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
 fuzz-mutants: setup
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
+
+# The registry built without its reader wait, which the worker stress test must catch under ASan;
+# slow (about 15 minutes), so not in CI.
+registry-mutant: setup
+	bash test/mutants/registry.sh
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -102,4 +107,4 @@ format:
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench build-device
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-device build-mutants build-ab

@@ -1,8 +1,10 @@
 // The floors of a JS call into the module: `floor` reads one string argument and returns an int;
 // `position` reads the id the same way and returns the engine's position of the player taken by
-// `bindPlayer`, which is what _getCurrentPosition costs without a layer of its own. The module
-// hides its registry, so the addon carries a copy of the module's objects, built the same way, and
-// offers its methods too: `position` and that copy's _getCurrentPosition share one player.
+// `bindPlayer`; `positionRef` does the same holding a reference of its own for the query, as every
+// operation of the module must. That last one is what _getCurrentPosition costs without a layer of
+// its own. The module hides its registry, so the addon carries a copy of the module's objects,
+// built the same way, and offers its methods too: the floors and that copy's _getCurrentPosition
+// share one player.
 #include <node_api.h>
 
 #include <string>
@@ -42,6 +44,16 @@ napi_value Position(napi_env env, napi_callback_info info) {
     return Int(env, kvmp_get_current_position(bound));
 }
 
+napi_value PositionRef(napi_env env, napi_callback_info info) {
+    char text[2048];
+    ReadId(env, info, text);
+    KavoriCloudMediaPlayer *mp = bound;
+    kvmp_inc_ref(mp);
+    int32_t position = kvmp_get_current_position(mp);
+    kvmp_dec_ref_p(&mp);
+    return Int(env, position);
+}
+
 // bindPlayer(id): takes the module's engine player of id for `position` (null drops it); gives
 // whether there is one.
 napi_value BindPlayer(napi_env env, napi_callback_info info) {
@@ -59,6 +71,7 @@ napi_value Init(napi_env env, napi_value exports) {
     const napi_property_descriptor methods[] = {
         {"floor", nullptr, Floor, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"position", nullptr, Position, nullptr, nullptr, nullptr, napi_default, nullptr},
+        {"positionRef", nullptr, PositionRef, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"bindPlayer", nullptr, BindPlayer, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(methods) / sizeof(methods[0]), methods);

@@ -1,8 +1,11 @@
 // The per-id instance registry and the id rule shared by every JS method.
 //
-// Threads: JS threads of any environment and the stop-recording worker. registry_mutex() guards
-// kavoriPlayerNapi_, xcomponentId_, destroyResource, gIsVideo and the instances' surface records;
-// it is never held while calling into JS or the engine. last_ is an atomic slot read without it.
+// Threads: the JS threads of every environment that imported the module (the main one and
+// workers); the surface callbacks run on one of them. The stop-recording worker never comes here:
+// its proxy is resolved on the JS thread and it reads only the engine player registry.
+// registry_mutex() guards kavoriPlayerNapi_, xcomponentId_, destroyResource, gIsVideo and the
+// instances' surface records; it is never held while calling into JS or the engine. last_ is an
+// atomic slot read without it.
 #include <atomic>
 #include <cstring>
 
@@ -105,8 +108,10 @@ KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpLast(std::string_view id) {
     return instance;
 }
 
-KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpOrCreate(std::string &id) {
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpOrCreate(std::string &id,
+                                                             std::optional<bool> isVideo) {
     std::lock_guard<std::mutex> lock(registry_mutex());
+    if (isVideo.has_value()) gIsVideo = *isVideo;
     auto found = kavoriPlayerNapi_.find(id);
     if (found != kavoriPlayerNapi_.end()) return found->second;
     LOGI("napi-->KavoriCloudPlayerNapi::getInstance create object");

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -102,7 +103,10 @@ class KavoriCloudPlayerNapi {
     static bool gIsVideo;  // last isVideo given to the constructor; guarded by registry_mutex()
 
   private:
-    static KavoriCloudPlayerNapi *LookUpOrCreate(std::string &id);
+    // With isVideo, gIsVideo is set in the same hold of the lock that may construct the instance,
+    // so a constructor in another environment cannot swap the flags of the two.
+    static KavoriCloudPlayerNapi *LookUpOrCreate(std::string &id,
+                                                 std::optional<bool> isVideo = std::nullopt);
     // LookUpOrCreate, kept as the last answer.
     static KavoriCloudPlayerNapi *LookUpLast(std::string_view id);
     // Byte by byte: id was just read in, and a library compare's wide loads over it would wait

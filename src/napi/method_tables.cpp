@@ -74,11 +74,7 @@ napi_value KavoriCloudPlayerNapi::JsConstructor(napi_env env, napi_callback_info
         NapiUtil::JsValueToString(env, args[0], kJsTextBufferSize, id);
         bool isVideo = false;
         napi_get_value_bool(env, args[1], &isVideo);
-        {
-            std::lock_guard<std::mutex> lock(registry_mutex());
-            gIsVideo = isVideo;
-        }
-        getInstance(id);
+        LookUpOrCreate(id, isVideo);
         return thisArg;
     });
 }

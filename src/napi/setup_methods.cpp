@@ -37,7 +37,7 @@ napi_value KavoriCloudPlayerNapi::native_setup(napi_env env, napi_callback_info 
 
 napi_value KavoriCloudPlayerNapi::native_setup_audio(napi_env env, napi_callback_info info) {
     return RunMethod([&]() -> napi_value {
-        // native_setup's lines: kept as the device build writes them.
+        // native_setup's lines: log readers find both set-ups, with their ids, by one text.
         MethodFrame frame(env, info, 1, "napi-->native_setup");
         LOGI("napi-->native_setup id->%s", frame.id().c_str());
         frame.proxy()->KavoriCloudMediaPlayer_native_setup_audio();

@@ -2,8 +2,8 @@
 // four callbacks that record, forget or read what the engine needs of a surface.
 //
 // Threads: the platform fires the callbacks on its UI thread, the JS thread. The surface records
-// and destroyResource are shared with the stop-recording worker's registry use, so they are touched
-// under registry_mutex(), never held across a platform, proxy or JS call.
+// and destroyResource are shared with the JS methods of every environment, workers' included, so
+// they are touched under registry_mutex(), never held across a platform, proxy or JS call.
 #include <mutex>
 #include <string>
 

@@ -62,8 +62,8 @@ char *CodecText(int (*query)(Player *, char **), Player *mp) {
 
 }  // namespace
 
-// The three numbered level-E lines around the engine call are kept as the device build writes
-// them.
+// Three numbered level-E lines around the engine call: a log reader tells from the last one
+// present whether a source set hung in the engine or came back.
 void Proxy::KavoriCloudMediaPlayer_setDataSource(char *url) {
     {
         EngineRef mp(own_media_player());
@@ -208,7 +208,7 @@ void Proxy::KavoriCloudMediaPlayer_setStreamSelected(int stream, bool select) {
 }
 
 void Proxy::KavoriCloudMediaPlayer_addExtSubtitleUrl(char *url) {
-    // setDataSource's line: kept as the device build writes it.
+    // setDataSource's line: log readers see a subtitle URL as one more source of the player.
     Run(own_media_player(), "KavoriCloudMediaPlayer_setDataSource",
         [&](Player *mp) { kvmp_add_ext_subtitle_url(mp, url); });
 }

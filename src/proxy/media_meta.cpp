@@ -28,7 +28,9 @@ void PutKeys(HashMap *map, KavoriCloudMediaMeta *node, const char *const (&keys)
 }
 
 void PutStream(HashMap *map, KavoriCloudMediaMeta *node) {
-    // "type" stored twice: kept as the device build writes it.
+    // "type" twice: the second put stores the same value, but a full map grows first, and that
+    // growth orders _getMediaMeta's groups differently when no later put would grow it. Callers
+    // that compare or store the text rely on that order.
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "type", getFromMediaMetaByKey(node, "type"));
     map->put(map, "language", getFromMediaMetaByKey(node, "language"));

@@ -33,23 +33,39 @@ struct RegistryEntry {
 
 namespace {
 
-// Entries being read without the lock, one per slot. A reader takes a free slot near one picked by
-// where its stack lies, so a thread keeps to its own slot and cache line.
+// Entries being read without the lock, one per slot. A reader starts its search for a free slot at
+// one hashed from where its stack lies, so threads mostly start apart and a thread mostly finds the
+// same slot (and cache line) again; two threads may still hash alike, and then the later one takes
+// the next free slot. The slots only have to be many enough that a free one is always near.
 struct alignas(64) ReaderSlot {
     std::atomic<const RegistryEntry *> reading{nullptr};
 };
 constexpr size_t kReaderSlots = 64;
 ReaderSlot readerSlots[kReaderSlots];
 
-// Shows entry in a free slot (a full fence); the caller clears the slot when done.
-ReaderSlot &ShowReading(const RegistryEntry *entry) {
-    char here = 0;
-    size_t i = (reinterpret_cast<uintptr_t>(&here) >> 16) % kReaderSlots;
-    for (;; i = (i + 1) % kReaderSlots) {
-        const RegistryEntry *none = nullptr;
-        if (readerSlots[i].reading.compare_exchange_strong(none, entry)) return readerSlots[i];
+// Shows an entry in a free slot (a full fence) for as long as it lives, and clears the slot even
+// when the reference taken meanwhile throws: a slot left showing an entry would have the next
+// release of its player wait forever.
+class ReadingShown {
+  public:
+    explicit ReadingShown(const RegistryEntry *entry) {
+        char here = 0;
+        // 64 KiB pieces of the stack, mixed so that stacks a power of two apart spread out.
+        uint64_t piece = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&here) >> 16);
+        size_t i = static_cast<size_t>((piece * 0x9E3779B97F4A7C15ull) >> 58) % kReaderSlots;
+        for (;; i = (i + 1) % kReaderSlots) {
+            const RegistryEntry *none = nullptr;
+            if (readerSlots[i].reading.compare_exchange_strong(none, entry)) break;
+        }
+        slot_ = &readerSlots[i];
     }
-}
+    ~ReadingShown() { slot_->reading.store(nullptr, std::memory_order_release); }
+    ReadingShown(const ReadingShown &) = delete;
+    ReadingShown &operator=(const ReadingShown &) = delete;
+
+  private:
+    ReaderSlot *slot_;
+};
 
 // Called once entry's player is taken out: afterwards no thread is still taking a reference on it
 // through the entry. A reader holds its slot for one kvmp_inc_ref only.
@@ -116,7 +132,9 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string
     return mp;
 }
 
-// The path of every JS method: no lock, one fenced store.
+// The path of every JS method. The read of the entry's player and the reference it takes are one
+// step for whoever takes the player out: either under the lock (KAVORI_REGISTRY_READ_LOCKED, the
+// build bench/ab_registry_read.sh compares) or, by default, shown in a reader slot.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
     RegistryEntry *entry = entry_.load(std::memory_order_acquire);
     if (entry == nullptr) {
@@ -124,10 +142,13 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
         entry = &mediaPlayerMap_[id_];
         entry_.store(entry, std::memory_order_release);
     }
-    ReaderSlot &slot = ShowReading(entry);  // seen by AwaitReaders before mp can be dropped
+#ifdef KAVORI_REGISTRY_READ_LOCKED
+    std::lock_guard<std::mutex> lock(registryMutex_);
+#else
+    ReadingShown shown(entry);  // seen by AwaitReaders before mp can be dropped
+#endif
     KavoriCloudMediaPlayer *mp = entry->mp.load();
     if (mp != nullptr) kvmp_inc_ref(mp);
-    slot.reading.store(nullptr, std::memory_order_release);
     return mp;
 }
 
@@ -208,7 +229,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init(void *xcomponent,
                                                                     void *window) {
-    // native_setup's line: kept as the device build writes it.
+    // native_setup's line: log readers find every set-up that makes a player by one text.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_init"));
     if (mp) {
@@ -226,7 +247,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_init_audio(void *
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup_audio() {
-    // native_setup's line: kept as the device build writes it.
+    // native_setup's line: log readers find every set-up that makes a player by one text.
     LOGI("napi_proxy-->KavoriCloudMediaPlayer_native_setup");
     EngineRef mp(create_player("KavoriCloudMediaPlayer_native_setup_audio"));
     if (mp) {
