@@ -36,7 +36,7 @@ struct RoutedEvent {
 };
 using RoutedBatch = std::vector<RoutedEvent>;
 
-// Storage the two queues keep once the producers have gone quiet; a flood's larger buffers go back.
+// Storage each of a listener's two buffers keeps once a flood is over; larger ones go back.
 constexpr size_t kKeptBatchBytes = 1 << 20;
 
 // A listener's way to its environment: a queue and the thread-safe function that drains it.
@@ -183,6 +183,37 @@ void Deliver(napi_env env, RoutedRegistration &reg, RoutedBatch &batch) {
     }
 }
 
+// Once the queue is small again after a delivery, the producers no longer outpace the JS thread
+// (they went quiet, or a trickle follows the flood), and a flood's buffers go back: the emptied
+// batch's, and the queue's, whose few events move to storage of their size. While the producers
+// keep up the pace, the queue refills during each delivery and both buffers keep their size, so
+// that queueing does not grow them again.
+template <typename Event>
+void GiveBackAfterFlood(Channel<Event> &reg, std::vector<Event> &batch) {
+    constexpr size_t kKept = kKeptBatchBytes / sizeof(Event);
+    constexpr size_t kSmall = kKept / 8;
+    std::vector<Event> flooded;  // freed unlocked
+    {
+        std::lock_guard<std::mutex> lock(bridgeMutex);
+        if (reg.queue.size() > kSmall) {
+            reg.spare = std::move(batch);
+            return;
+        }
+        if (reg.queue.capacity() > kKept) {
+            try {
+                std::vector<Event> fitted(std::make_move_iterator(reg.queue.begin()),
+                                          std::make_move_iterator(reg.queue.end()));
+                flooded.swap(reg.queue);
+                reg.queue.swap(fitted);
+            } catch (const std::bad_alloc &) {
+                // kept as it is until a later delivery
+            }
+        }
+    }
+    if (batch.capacity() > kKept) batch = std::vector<Event>();
+    reg.spare = std::move(batch);
+}
+
 // The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null env
 // comes from wake-ups left when the thread-safe function is deleted, after FinalizeRegistration has
 // freed the registration and its events: nothing to touch then.
@@ -191,27 +222,13 @@ void DrainBatch(napi_env env, napi_value, void *context, void *) {
     if (env == nullptr) return;
     auto *reg = static_cast<Reg *>(context);
     auto batch = std::move(reg->spare);
-    using Events = decltype(batch);
     {
         std::lock_guard<std::mutex> lock(bridgeMutex);
         batch.swap(reg->queue);
     }
     Deliver(env, *reg, batch);
     batch.clear();  // the texts go here
-    // Once the producers have gone quiet, a flood's buffers go back; while they keep up the
-    // pace, both buffers keep their size so that queueing does not grow them again.
-    constexpr size_t kKept = kKeptBatchBytes / sizeof(typename Events::value_type);
-    Events idleQueue;
-    {
-        std::lock_guard<std::mutex> lock(bridgeMutex);
-        if (!reg->queue.empty()) {
-            reg->spare = std::move(batch);
-            return;
-        }
-        if (reg->queue.capacity() > kKept) idleQueue.swap(reg->queue);
-    }
-    if (batch.capacity() > kKept) batch = Events();
-    reg->spare = std::move(batch);
+    GiveBackAfterFlood(*reg, batch);
 }
 
 void DeleteListener(napi_env env, napi_ref listener) {
