@@ -8,7 +8,7 @@ NODE_TEST := node --test --test-concurrency=1
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
-	format clean check-device check-device-proof
+	format clean check-device check-device-proof js-mutants
 
 all: build
 
@@ -68,6 +68,10 @@ fuzz: setup
 # Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
 fuzz-mutants: setup
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
+
+# Wrong versions of the module that the JS tests must catch.
+js-mutants: setup
+	bash test/js/mutants/run.sh
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
