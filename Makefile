@@ -8,7 +8,7 @@ NODE_TEST := node --test --test-concurrency=1
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
-	format clean check-device check-device-proof registry-mutant
+	format clean check-device check-device-proof registry-mutant js-mutants
 
 all: build
 
@@ -73,6 +73,10 @@ fuzz-mutants: setup
 # slow (about 15 minutes), so not in CI.
 registry-mutant: setup
 	bash test/mutants/registry.sh
+
+# Wrong versions of the module that the JS tests must catch.
+js-mutants: setup
+	bash test/js/mutants/run.sh
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null

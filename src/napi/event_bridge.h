@@ -1,10 +1,13 @@
 // Engine events to the JS listener. One listener for the whole module; each event goes to the
-// listener that was registered when it was posted.
+// listener that was registered when it was posted. Besides it, each environment may have one
+// routed listener, which gets the events of the engine players that environment routed, each
+// with the serial of the player that posted it: what the ArkTS package needs to give every
+// player its own events.
 //
 // Threads: post_event and messageCallBack run on engine threads (any number at once) and only
-// queue; the listener is called on the JS thread of the environment that registered it, woken
-// through a thread-safe function once per batch. setCallBackRefMessage and setEnvMessage run on
-// that JS thread.
+// queue; the listeners are called on the JS thread of the environment that registered them, woken
+// through a thread-safe function once per batch. setCallBackRefMessage, setEnvMessage and the two
+// routing methods run on that JS thread; end_routes on the message thread whose loop ended.
 #ifndef KAVORI_NAPI_EVENT_BRIDGE_H
 #define KAVORI_NAPI_EVENT_BRIDGE_H
 
@@ -33,5 +36,12 @@ void setCallBackRefMessage(napi_ref const &ref);
 // once the events queued for it are delivered. False (staged reference deleted) when env gives no
 // thread-safe function.
 bool setEnvMessage(napi_env const &env);
+
+// The routing methods, defined on the module's exports beside the method table (not enumerable):
+// _setRoutedListener(listener | null) -> boolean, _routeEvents(id) -> serial or 0.
+napi_value SetRoutedListener(napi_env env, napi_callback_info info);
+napi_value RouteEvents(napi_env env, napi_callback_info info);
+// Forgets the route of a player whose message loop has posted its last event.
+void end_routes(uint64_t player);
 
 #endif

@@ -1,6 +1,7 @@
 // Module entry: hands the module record to the Node-API host at load time.
 #include <napi/native_api.h>
 
+#include "napi/event_bridge.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_tables.h"
 
@@ -11,6 +12,14 @@ static napi_value ModuleInit(napi_env env, napi_value exports) {
                       nullptr, kModuleMethodCount, kModuleMethods, &cls);
     napi_set_named_property(env, exports, "newKavoriPlayerAudio", cls);
     napi_define_properties(env, exports, kModuleMethodCount, kModuleMethods);
+    // The ArkTS package's way to per-player events; outside the method table and, like its
+    // methods, not enumerable, so code that lists the exports sees what it always saw.
+    static const napi_property_descriptor kRouting[] = {
+        {"_setRoutedListener", nullptr, SetRoutedListener, nullptr, nullptr, nullptr, napi_default,
+         nullptr},
+        {"_routeEvents", nullptr, RouteEvents, nullptr, nullptr, nullptr, napi_default, nullptr},
+    };
+    napi_define_properties(env, exports, sizeof(kRouting) / sizeof(kRouting[0]), kRouting);
     return exports;
 }
 

@@ -8,6 +8,7 @@
 #define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "kvmp.h"
@@ -98,5 +99,16 @@ int message_loop(void *arg);
 void message_loop_n(void *mp);
 // The process-wide poster slot read by every message loop.
 MessageLoopCallback load_message_loop_callback();
+void store_message_loop_callback(MessageLoopCallback callback);
+
+// Engine player serials: positive, never reused, so that an event of an ended player is told
+// apart from one of its successor under the same id. A serial lasts from its player's creation
+// until that player's message loop has posted its last event.
+// Gives mp (just created) its serial; 0 when memory runs out (its events are then not routed).
+uint64_t assign_player_serial(KavoriCloudMediaPlayer *mp) noexcept;
+// The serial of mp, which the caller holds a reference to; 0 once its loop has ended.
+uint64_t player_serial(const KavoriCloudMediaPlayer *mp);
+// The serial of the player whose message loop posts on this thread; 0 on any other thread.
+uint64_t posting_player_serial();
 
 #endif

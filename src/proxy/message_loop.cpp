@@ -1,13 +1,19 @@
 // The engine message loop: one per engine player, on that player's message thread. Each engine
 // message becomes at most one event tuple for the module-wide poster.
 //
-// Threads: runs only on engine message threads; keeps no state besides its stack. The poster slot
-// is read atomically per message, so a listener registered later is picked up at once.
+// Threads: runs only on engine message threads. The poster slot is read atomically per message,
+// so a listener registered later is picked up at once. serialMutex guards the serial table, which
+// creating JS threads fill, method calls read and ending loops empty; nothing else is called under
+// it.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <mutex>
+#include <new>
+#include <unordered_map>
 
 #include "kvmp.h"
+#include "napi/event_bridge.h"
 #include "proxy/kavori_player_proxy.h"
 #include "util/event_text.h"
 #include "util/ohos_log.h"
@@ -154,7 +160,47 @@ void Dispatch(void *weak, const EngineMessage &message) {
     if (row->posts) Post(weak, *row, message);
 }
 
+// Never destroyed: detached message threads may still end their loops while the process exits.
+std::mutex &serialMutex = *new std::mutex;
+// Players from creation until their loop ends; guarded by serialMutex. An entry goes before the
+// loop drops its reference, so a player's address is never found with an older player's serial.
+auto &loopSerials = *new std::unordered_map<const KavoriCloudMediaPlayer *, uint64_t>;
+uint64_t lastSerial = 0;  // guarded by serialMutex
+
+thread_local uint64_t postingSerial = 0;
+
+uint64_t ForgetSerial(const KavoriCloudMediaPlayer *mp) {
+    std::lock_guard<std::mutex> lock(serialMutex);
+    auto it = loopSerials.find(mp);
+    if (it == loopSerials.end()) return 0;
+    uint64_t serial = it->second;
+    loopSerials.erase(it);
+    return serial;
+}
+
 }  // namespace
+
+uint64_t assign_player_serial(KavoriCloudMediaPlayer *mp) noexcept {
+    try {
+        std::lock_guard<std::mutex> lock(serialMutex);
+        uint64_t serial = lastSerial + 1;
+        loopSerials[mp] = serial;
+        lastSerial = serial;
+        return serial;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
+uint64_t player_serial(const KavoriCloudMediaPlayer *mp) {
+    std::lock_guard<std::mutex> lock(serialMutex);
+    auto it = loopSerials.find(mp);
+    return it == loopSerials.end() ? 0 : it->second;
+}
+
+uint64_t posting_player_serial() {
+    return postingSerial;
+}
 
 void message_loop_n(void *arg) {
     auto *mp = static_cast<KavoriCloudMediaPlayer *>(arg);
@@ -162,7 +208,12 @@ void message_loop_n(void *arg) {
     void *weak = kvmp_get_weak_thiz(mp);
     EngineMessage message{};
     while (kvmp_get_msg(mp, &message, 1) > 0) {
+        // Looked up at the first message: the engine may start the loop before the creator has
+        // assigned the serial, but posts nothing before the player is prepared.
+        if (postingSerial == 0) postingSerial = player_serial(mp);
         Dispatch(weak, message);
         msg_free_res(&message);
     }
+    postingSerial = 0;
+    if (uint64_t serial = ForgetSerial(mp)) end_routes(serial);
 }

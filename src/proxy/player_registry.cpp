@@ -121,6 +121,10 @@ MessageLoopCallback load_message_loop_callback() {
     return messageLoopCallback_.load(std::memory_order_acquire);
 }
 
+void store_message_loop_callback(MessageLoopCallback callback) {
+    messageLoopCallback_.store(callback, std::memory_order_release);
+}
+
 KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id) {}
 
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string id) {
@@ -199,7 +203,7 @@ void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
 }
 
 void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
-    messageLoopCallback_.store(callback, std::memory_order_release);
+    store_message_loop_callback(callback);
 }
 
 // The player is registered before the caller configures it; null when the id already has one or the
@@ -218,6 +222,7 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
         LOGE("napi_proxy-->%s create failed", operation);
         return nullptr;
     }
+    assign_player_serial(mp);
     if (set_media_player(id_, mp) != mp) {
         // A racing creator registered first.
         LOGE("napi_proxy-->%s player exists", operation);

@@ -57,6 +57,56 @@ test('worker environments that register the listener and end during a flood', ()
   assert.strictEqual(r.out, 'ok');
 });
 
+test('worker environments that route their flooding player and end', () => {
+  const r = child(`
+    const { Worker } = require('node:worker_threads');
+    // The worker routes its player to its own listener and ends while the player floods; the
+    // route goes with it: the main environment's routed listener never sees that player.
+    const workerSource = (id, how) => \`
+      const { parentPort } = require('node:worker_threads');
+      const m = require(${loaderPath.replace(/\\/g, '\\\\')}).loadModule();
+      let n = 0;
+      m._setRoutedListener(() => { n++; });
+      m._native_init_audio('\${id}');
+      parentPort.postMessage(m._routeEvents('\${id}'));
+      m._setDataSource('\${id}', 'script:502,1,2*1000000;422,0,3,str:abc*300000');
+      m._prepareAsync('\${id}');
+      const t = setInterval(() => {
+        if (n < 1000) return;
+        clearInterval(t);
+        parentPort.postMessage(n);
+        if ('\${how}' === 'exit') process.exit(0);
+        if ('\${how}' === 'spin') for (;;);
+      }, 1);\`;
+    (async () => {
+      const strays = new Set();
+      for (const [round, how] of ['return', 'exit', 'spin', 'return', 'exit', 'spin'].entries()) {
+        const id = 'routed' + round;
+        const w = new Worker(workerSource(id, how), { eval: true });
+        const exited = new Promise((resolve) => w.once('exit', resolve));
+        const messages = [];
+        await new Promise((resolve) => w.on('message', (v) => messages.push(v) === 2 && resolve()));
+        if (how === 'spin') await w.terminate();
+        await exited;
+        const got = new Set();
+        m._setRoutedListener((player) => got.add(player));
+        m._native_init_audio('main' + round);
+        const own = m._routeEvents('main' + round);
+        m._setDataSource('main' + round, 'script:200*10');
+        m._prepareAsync('main' + round);
+        await until(() => got.has(own), 'main routed events');
+        m._release(id);
+        m._release('main' + round);
+        got.delete(own);
+        got.forEach((p) => strays.add(p));
+      }
+      console.log('ok', strays.size);
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.signal, null, r.err);
+  assert.strictEqual(r.status, 0, r.err);
+  assert.strictEqual(r.out, 'ok 0');
+});
+
 test('release of a player during an event storm, 1,000 times', () => {
   const r = child(`
     (async () => {

@@ -22,6 +22,7 @@ const COMMON = [
   '_setStreamSelected', '_getMediaMeta', '_nativeOpenlog',
 ];
 const MODULE_TABLE = [...COMMON, '_native_init', '_native_init_audio', '_native_setup', '_native_setup_audio'];
+const ROUTING = ['_setRoutedListener', '_routeEvents'];
 const EXPORT_TABLE = [...COMMON, '_native_init', '_native_setup', '_startRecord', '_stopRecord',
   '_isRecord', '_addExtSubtitleUrl'];
 
@@ -48,9 +49,12 @@ test('the class and the module method table, on the prototype and on exports', (
   assert.strictEqual(typeof cls, 'function');
   assert.strictEqual(cls.name, 'KavoriCloudPlayerNapi');
   assert.deepStrictEqual(Object.getOwnPropertyNames(cls.prototype), [...MODULE_TABLE, 'constructor']);
-  assert.deepStrictEqual(Object.getOwnPropertyNames(m), ['newKavoriPlayerAudio', ...MODULE_TABLE]);
+  // The routing extension follows the table, as hidden as the table's methods.
+  assert.deepStrictEqual(Object.getOwnPropertyNames(m),
+    ['newKavoriPlayerAudio', ...MODULE_TABLE, ...ROUTING]);
+  assert.deepStrictEqual(Object.keys(m), ['newKavoriPlayerAudio']);
   assertMethods(cls.prototype, MODULE_TABLE);
-  assertMethods(m, MODULE_TABLE);
+  assertMethods(m, [...MODULE_TABLE, ...ROUTING]);
   for (const absent of ['_startRecord', '_stopRecord', '_isRecord', '_addExtSubtitleUrl']) {
     assert.strictEqual(m[absent], undefined, absent);
     assert.strictEqual(cls.prototype[absent], undefined, absent);

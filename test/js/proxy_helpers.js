@@ -53,10 +53,10 @@ const settled = (base, ms = 30000) => until(
   () => threadCount() <= base.threads && fdCount() <= base.fds,
   () => `threads ${threadCount()}/${base.threads}, descriptors ${fdCount()}/${base.fds}`, ms);
 
-// Runs source in a child Node process (node options in args), for cases that may crash or that
-// act on the whole process. Its prelude gives the module m, sleep, start(id, script) and the
-// helpers above.
-function child(source, args = []) {
+// Runs source in a child Node process (node options in args, extra environment in env), for cases
+// that may crash or that act on the whole process. Its prelude gives the module m, sleep,
+// start(id, script) and the helpers above.
+function child(source, args = [], env = {}) {
   const prelude = `
     const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
     const { until, threadCount, fdCount, settled } = require(${JSON.stringify(__filename)});
@@ -66,7 +66,7 @@ function child(source, args = []) {
     };
   `;
   const r = spawnSync(process.execPath, [...args, '-e', prelude + source],
-    { encoding: 'utf8', timeout: 120000 });
+    { encoding: 'utf8', timeout: 120000, env: { ...process.env, ...env } });
   return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
 }
 

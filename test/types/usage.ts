@@ -3,6 +3,7 @@ import * as kavori from '../../types/libkavoriplayer_audio_napi';
 import type {
   KavoriPlayerExportMethods,
   MessageListener,
+  RoutedListener,
 } from '../../types/libkavoriplayer_audio_napi';
 
 const id = 'player-1';
@@ -16,6 +17,10 @@ player._setMessageListener(id, listener);
 kavori._setMessageListener(id, (what: number) => void what);
 
 player._native_init_audio(id);
+const routed: RoutedListener = (serial, what, arg1, arg2, text) => void [serial, what, text];
+const accepted: boolean = kavori._setRoutedListener(routed) && kavori._setRoutedListener(null);
+const serial: number = kavori._routeEvents(id);
+void [accepted, serial];
 player._setDataSource(id, '/data/storage/el2/base/tone.m4a');
 player._setOption(id, '4', 'speed', '0');
 player._setOptionLong(id, '4', 'loop', '1');
@@ -50,6 +55,8 @@ host._native_init_audio(id);
 kavori._startRecord(id, 1);
 // @ts-expect-error the constructor takes id and isVideo
 new kavori.newKavoriPlayerAudio(id);
+// @ts-expect-error the routing methods are not on the player class
+player._routeEvents(id);
 // @ts-expect-error _isPlaying gives a boolean
 const wrong: number = player._isPlaying(id);
 void wrong;

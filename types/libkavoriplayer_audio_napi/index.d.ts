@@ -19,6 +19,14 @@
  */
 export type MessageListener = (what: number, arg1: number, arg2: number, text?: string) => void;
 
+/**
+ * Receives, on the JS thread of the environment that set it, the events of the engine players
+ * that environment routed: the serial of the engine player that posted the event (see
+ * `_routeEvents`), then what the raw listener gets for it.
+ */
+export type RoutedListener =
+  (player: number, what: number, arg1: number, arg2: number, text?: string) => void;
+
 /** The methods of both method tables (31): the module's and the one a host installs. */
 export interface KavoriPlayerSharedMethods {
   /** Sets the media URL (path, file: or network URL). */
@@ -120,8 +128,34 @@ export declare class newKavoriPlayerAudio {
   constructor(id: string, isVideo: boolean);
 }
 
+/**
+ * The module's extension for the ArkTS package: per-player events. Not in either method table
+ * and not enumerable on the exports. The raw listener keeps getting every event; routing is in
+ * addition to it. Each event of a routed engine player reaches the routed listener of the
+ * environment that routed it once, in the order its player posted it.
+ */
+export interface KavoriPlayerRouting {
+  /**
+   * Sets this environment's (main thread's or a worker's) routed listener in place of the one it
+   * had; null removes it. Installs the module's event poster as `_setMessageListener` does.
+   * Gives false (and logs an error) when the argument is neither a function nor null or the
+   * registration failed. An environment's end drops its listener, queued events and routes.
+   */
+  _setRoutedListener(listener: RoutedListener | null): boolean;
+  /**
+   * Gives the serial of the engine player now registered under id (positive, unique for the
+   * life of the process: an engine player created later under the same id gets another one),
+   * or 0 when the id has none. From this call on, that player's events also go to this
+   * environment's routed listener (dropped for routing while it has none); a later call from
+   * another environment moves them there. Call it right after the call that creates the engine
+   * player: events posted before it are not routed. The route ends after the player's message
+   * loop has posted its last event; an ended player's late events still carry its old serial.
+   */
+  _routeEvents(id: string): number;
+}
+
 /** The module's exports object, as a default import gives it. */
-export interface KavoriPlayerModule extends KavoriPlayerMethods {
+export interface KavoriPlayerModule extends KavoriPlayerMethods, KavoriPlayerRouting {
   newKavoriPlayerAudio: typeof newKavoriPlayerAudio;
 }
 declare const kavoriplayer: KavoriPlayerModule;
@@ -160,3 +194,5 @@ export declare const _native_init: KavoriPlayerMethods['_native_init'];
 export declare const _native_init_audio: KavoriPlayerMethods['_native_init_audio'];
 export declare const _native_setup: KavoriPlayerMethods['_native_setup'];
 export declare const _native_setup_audio: KavoriPlayerMethods['_native_setup_audio'];
+export declare const _setRoutedListener: KavoriPlayerRouting['_setRoutedListener'];
+export declare const _routeEvents: KavoriPlayerRouting['_routeEvents'];

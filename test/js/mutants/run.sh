@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the module and the event bench's addon from a scratch copy of the tree with each patch
+# here applied, and fails unless the test that guards against it fails (the tests each patch must
+# trip are listed below, by patch name).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../../.." && pwd)"
+declare -A guard=(
+    [keeps_flood_buffers]="test/js/events_delivery.test.js:buffers go back"
+)
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+status=0
+for patch in "$root"/test/js/mutants/*.patch; do
+    name="$(basename "$patch" .patch)"
+    work="$scratch/$name"
+    mkdir -p "$work"
+    (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$work")
+    ln -s "$root/node_modules" "$work/node_modules"
+    (cd "$work" && git apply "$patch")
+    cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events \
+        >/dev/null
+    file="${guard[$name]%%:*}"
+    pattern="${guard[$name]#*:}"
+    if (cd "$work" && KAVORI_BUILD_DIR=build node --test --test-name-pattern="$pattern" "$file" \
+        >"$work/log" 2>&1); then
+        echo "js-mutants: $name NOT caught by '$pattern'"
+        status=1
+    else
+        echo "js-mutants: $name caught: $(grep -m1 -E "error: " "$work/log" | sed 's/^ *//')"
+    fi
+done
+exit $status
