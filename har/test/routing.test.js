@@ -57,9 +57,15 @@ test(`no crossover: ended while flooding, another prepared at once (${ROUNDS} ro
   async () => {
   const FLOOD = 7;
   const crossed = [];
+  // The flood's events that came after the switch: no player may get them.
+  let switched = false;
+  let late = 0;
+  const countLate = (what, param1) => { if (switched && what === 3 && param1 === FLOOD) late++; };
+  kv.addRawEventListener(countLate);
   for (let round = 0; round < ROUNDS; round++) {
+    switched = false;
     const flooding = watch(kv.createPlayer());
-    flooding.setSource(`script:200;502,${FLOOD},0*100000`);
+    flooding.setSource(`script:200;502,${FLOOD},0*20000`);
     // From inside the flood's own delivery, as an app that stops on an event: ended without
     // awaiting, and the next player prepared at once, while the engine still posts the flood.
     let next = null;
@@ -67,6 +73,7 @@ test(`no crossover: ended while flooding, another prepared at once (${ROUNDS} ro
     let seen = 0;
     flooding.on('bufferingUpdate', () => {
       if (++seen !== 1000) return;
+      switched = true;
       if (round % 2 === 0) {
         flooding.release();
         next = watch(kv.createPlayer());
@@ -88,7 +95,10 @@ test(`no crossover: ended while flooding, another prepared at once (${ROUNDS} ro
     await next.release();
     await flooding.release();
   }
-  console.log(`crossover rounds: ${crossed.length} of ${ROUNDS}`);
+  kv.removeRawEventListener(countLate);
+  console.log(`crossover rounds: ${crossed.length} of ${ROUNDS}; flood events after the ` +
+    `switch: ${late}`);
+  assert.ok(late > 0, 'the flood had events on their way at the switch');
   assert.deepStrictEqual(crossed, []);
 });
 
