@@ -39,7 +39,8 @@ function report() {
 
 async function main() {
   const m = loadModule();
-  const methods = Object.keys(m).filter((n) => n.startsWith('_'));
+  const methods = Object.getOwnPropertyNames(m.newKavoriPlayerAudio.prototype)
+    .filter((n) => n.startsWith('_'));
   console.log(`module: class ${m.newKavoriPlayerAudio.name}, ${methods.length} raw methods; ` +
     'played here through the ArkTS package @kavori/player');
   new m.newKavoriPlayerAudio('demo', false);
