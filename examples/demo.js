@@ -1,7 +1,8 @@
 'use strict';
 // Plays the bundled samples through the ArkTS package, as an app would: the consumer sample's
 // playMedia (examples/arkts-consumer), run from its .ets source, prints each event by name and a
-// progress bar. The module's hilog lines go to a temporary folder, removed at the end.
+// progress bar fed by timeUpdate. The tone plays with a short effect over it, on a second player
+// at the same time. The module's hilog lines go to a temporary folder, removed at the end.
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -38,14 +39,16 @@ function report() {
 
 async function main() {
   const m = loadModule();
-  const methods = Object.getOwnPropertyNames(m).filter((n) => n.startsWith('_'));
+  const methods = Object.getOwnPropertyNames(m.newKavoriPlayerAudio.prototype)
+    .filter((n) => n.startsWith('_'));
   console.log(`module: class ${m.newKavoriPlayerAudio.name}, ${methods.length} raw methods; ` +
     'played here through the ArkTS package @kavori/player');
   new m.newKavoriPlayerAudio('demo', false);
   m._nativeOpenlog('demo');
-  for (const name of ['tone.m4a', 'clip.mp4']) {
-    console.log(`\n== ${name}`);
-    await playMedia(path.join(root, 'examples', 'media', name), report());
+  const media = (name) => path.join(root, 'examples', 'media', name);
+  for (const [name, effect] of [['tone.m4a', 'effect.m4a'], ['clip.mp4']]) {
+    console.log(`\n== ${name}${effect ? `, with ${effect} over it on a second player` : ''}`);
+    await playMedia(media(name), report(), effect && media(effect));
   }
   const lines = fs.readFileSync(logFile, 'utf8').split('\n').filter(Boolean);
   console.log(`\nhilog: ${lines.length} lines; the module's first ones:`);

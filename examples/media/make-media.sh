@@ -10,3 +10,6 @@ ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=160x120:rate=25
     -f lavfi -i "sine=frequency=660:sample_rate=44100:duration=4" \
     -c:v libx264 -preset veryslow -crf 30 -pix_fmt yuv420p -c:a aac -b:a 48k -ac 2 \
     -metadata:s:a:0 language=eng -map_metadata -1 -fflags +bitexact -shortest clip.mp4
+# effect.m4a: 0.6 s, a 1320 Hz beep fading out, AAC mono 32 kb/s: the demo plays it over the tone.
+ffmpeg -hide_banner -loglevel error -y -f lavfi -i "sine=frequency=1320:sample_rate=44100:duration=0.6" \
+    -af "afade=t=out:st=0.2:d=0.4" -c:a aac -b:a 32k -ac 1 -map_metadata -1 -fflags +bitexact effect.m4a

@@ -1,15 +1,19 @@
 'use strict';
 // The ArkTS player, transpiled from its .ets sources, over the real module: states and promises on
-// scripted sources and the bundled media, engine errors as rejections, refused calls, the
-// one-active-player rule, timeouts, metadata against ffprobe, and the Export-only capabilities.
+// scripted sources and the bundled media, engine errors as rejections, refused calls and
+// parameters (checked against the engine trace), app callbacks that throw, seeks, timeUpdate,
+// timeouts, metadata against ffprobe, and the Export-only capabilities.
 const test = require('node:test');
 const assert = require('node:assert');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
+const { engineTrace } = require('../../test/js/logfile.js');
+
+const trace = engineTrace();  // before the module loads
 require('./ets-require.js');
 const kv = require('../Index.ets');
 const { loadModule, loadHost, root } = require('../../test/js/loader.js');
-const { until } = require('../../test/js/proxy_helpers.js');
+const { child, createdSerial, playerCalls, until } = require('../../test/js/proxy_helpers.js');
 
 const media = (name) => path.join(root, 'examples', 'media', name);
 const refused = (state, code = kv.ErrorCode.OPERATION_NOT_PERMITTED) => (e) =>
@@ -102,23 +106,205 @@ test('engine errors reject with the engine\'s code and leave the player in error
   }
 });
 
-test('calls invalid in the state fail naming it and never reach the engine', async () => {
+test('calls the state does not allow fail naming it; ids of live players are unique',
+  async () => {
   const m = loadModule();
-  const player = kv.createPlayer();
+  const player = kv.createPlayer({ id: 'kv-state' });
+  assert.throws(() => kv.createPlayer({ id: 'kv-state' }), refused('kv-state'));
   const rows = [
     () => player.play(), () => player.pause(), () => player.setVolume(1),
     () => player.setOption(4, 'speed', 0), () => player.setLoopCount(2),
+    () => player.getMediaMeta(),
   ];
   for (const call of rows) assert.throws(call, refused('idle'));
   await assert.rejects(player.prepare(), refused('idle'));
   await assert.rejects(player.seek(0), refused('idle'));
   await assert.rejects(player.stop(), refused('idle'));
+  assert.deepStrictEqual([player.duration, player.currentTime, player.isPlaying,
+    player.audioCodec, player.audioSessionId], [0, 0, false, '', 0]);
   assert.strictEqual(m._getAudioSessionId(player.id), 0);  // no engine player was made
   player.setSource('script:200');
   assert.throws(() => player.setSource('script:200'), refused('initialized'));
   await player.release();
   assert.throws(() => player.setSource('script:200'), refused('released'));
+  assert.throws(() => player.getMediaMeta(), refused('released'));
   await assert.rejects(player.reset(), refused('released'));
+  await kv.createPlayer({ id: 'kv-state' }).release();  // free again once released
+});
+
+test('bad parameters give 401 naming the parameter, thrown or rejected, and reach no engine',
+  async () => {
+  const f = () => {};
+  trace.take();
+  const player = kv.createPlayer({ exported: loadHost().exportTo({}) });
+  player.setSource(media('tone.m4a'));
+  const serial = createdSerial(trace.take());
+  await player.prepare();
+  trace.take();
+  const rows = [
+    ['options.id', () => kv.createPlayer({ id: 5 })],
+    ['options.id', () => kv.createPlayer({ id: '' })],
+    ['options.video', () => kv.createPlayer({ video: 'yes' })],
+    ['options.timeoutMs', () => kv.createPlayer({ timeoutMs: NaN })],
+    ['options.timeUpdateIntervalMs', () => kv.createPlayer({ timeUpdateIntervalMs: 0 })],
+    ['url', () => player.setSource(5)],
+    ['fd', () => player.setFdSource(NaN)],
+    ['fd', () => player.setFdSource(-1)],
+    ['fd', () => player.setFdSource(1.5)],
+    ['fd', () => player.setFdSource('3')],
+    ['category', () => player.setOption('4', 'speed', 0)],
+    ['key', () => player.setOption(4, 5, 0)],
+    ['value', () => player.setOption(4, 'speed', NaN)],
+    ['token', () => player.setDecryptToken(5)],
+    ['left', () => player.setVolume('x')],
+    ['left', () => player.setVolume(Infinity)],
+    ['left', () => player.setVolume(2)],
+    ['right', () => player.setVolume(1, -1)],
+    ['count', () => player.setLoopCount('x')],
+    ['count', () => player.setLoopCount(NaN)],
+    ['count', () => player.setLoopCount(-1)],
+    ['count', () => player.setLoopCount(1.5)],
+    ['index', () => player.selectStream(-1, true)],
+    ['index', () => player.selectStream(0.5, true)],
+    ['selected', () => player.selectStream(0, 'true')],
+    ['speed', () => player.setSpeed(NaN)],
+    ['intervalMs', () => player.setTimeUpdateInterval(0)],
+    ['value', () => player.startRecord(1.5)],
+    ['url', () => player.addExternalSubtitle(5)],
+    ['type', () => player.on('nope', f)],
+    ['type', () => player.on(5, f)],
+    ['callback', () => player.on('prepared', undefined)],
+    ['type', () => player.off('nope')],
+    ['callback', () => player.off('prepared', 5)],
+    ['listener', () => kv.addRawEventListener(5)],
+  ];
+  const promised = [
+    ['timeoutMs', () => player.prepare('x')],
+    ['timeoutMs', () => player.prepare(-1)],
+    ['positionMs', () => player.seek(NaN)],
+    ['positionMs', () => player.seek('100')],
+    ['timeoutMs', () => player.seek(0, Infinity)],
+  ];
+  const invalid = (name) => (e) => e instanceof kv.BusinessError &&
+    e.code === kv.ErrorCode.INVALID_PARAMETER && e.message.includes(`'${name}'`);
+  try {
+    for (const [name, call] of rows) assert.throws(call, invalid(name), name);
+    for (const [name, call] of promised) {
+      let pending = null;
+      assert.doesNotThrow(() => { pending = call(); }, name);
+      await assert.rejects(pending, invalid(name), name);
+    }
+    assert.deepStrictEqual(playerCalls(trace.take(), serial), []);
+    assert.strictEqual(player.state, 'prepared');
+  } finally {
+    await player.release();
+  }
+});
+
+test('app callbacks that throw: the package finishes its part, the others run, errors surface',
+  () => {
+  const r = child(`
+    require(${JSON.stringify(require.resolve('./ets-require.js'))});
+    const kv = require(${JSON.stringify(require.resolve('../Index.ets'))});
+    const uncaught = [];
+    process.on('uncaughtException', (e) => uncaught.push(e.message));
+    (async () => {
+      const seen = [];
+      const player = kv.createPlayer();
+      player.on('stateChange', (s) => {
+        if (s === 'preparing' || s === 'released') throw new Error('state ' + s);
+      });
+      player.on('stateChange', (s) => seen.push(s));
+      player.on('bufferingUpdate', (u) => { throw new Error('update ' + u.value2); });
+      player.on('bufferingUpdate', (u) => seen.push(u.value2));
+      player.on('completed', () => seen.push('completed event'));
+      const raw = (what, p1, p2) => { if (what === 3) throw new Error('raw ' + p2); };
+      kv.addRawEventListener(raw);
+      player.setSource('script:200;502,0,1;502,0,2;300');
+      await player.prepare();
+      await until(() => seen.includes('completed event'), 'completion');
+      await player.release();
+      kv.removeRawEventListener(raw);
+      const next = kv.createPlayer();
+      next.setSource('script:200');
+      await next.prepare();
+      await next.release();
+      await until(() => uncaught.length === 6, () => uncaught.join(', '));
+      console.log(JSON.stringify([seen, player.state, uncaught.sort()]));
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.status, 0, r.err);
+  assert.deepStrictEqual(JSON.parse(r.out), [
+    ['initialized', 'preparing', 'prepared', 1, 2, 'completed event', 'released'], 'released',
+    ['raw 1', 'raw 2', 'state preparing', 'state released', 'update 1', 'update 2']]);
+});
+
+test('seeks settle with the position reached; superseded ones when the later completes',
+  async () => {
+  const player = recorded(media('tone.m4a'));
+  const updates = [];
+  player.on('timeUpdate', (p) => updates.push(p));
+  await player.prepare();
+  try {
+    assert.deepStrictEqual(await Promise.all([player.seek(1000), player.seek(3000)]),
+      [3000, 3000]);
+    assert.deepStrictEqual(await Promise.all([player.seek(500), player.seek(3500),
+      player.seek(2500)]), [2500, 2500, 2500]);
+    assert.strictEqual(await player.seek(99999), 4000);
+    assert.strictEqual(await player.seek(-5), 0);
+    const done = [3000, 2500, 4000, 0];
+    assert.deepStrictEqual(player.events.filter((e) => e[0] === 'seekDone').map((e) => e[1]),
+      done);
+    assert.deepStrictEqual(updates, done);
+  } finally {
+    await player.release();
+  }
+});
+
+test('timeUpdate: at the interval while playing, once on pause and after a seek, else never',
+  async () => {
+  const player = kv.createPlayer({ timeUpdateIntervalMs: 10 });
+  const control = kv.createPlayer({ timeUpdateIntervalMs: 10 });
+  const updates = [];
+  let ticks = 0;
+  player.on('timeUpdate', (p) => updates.push([player.state, p]));
+  control.on('timeUpdate', () => ticks++);
+  // The playing control's updates are the clock: while it gives three, a player not playing
+  // gives none.
+  const threeTicks = async () => {
+    const end = ticks + 3;
+    await until(() => ticks >= end, 'the control player\'s updates');
+  };
+  player.setSource(media('tone.m4a'));
+  control.setSource(media('tone.m4a'));
+  await Promise.all([player.prepare(), control.prepare()]);
+  try {
+    control.setLoopCount(0);
+    control.play();
+    await threeTicks();
+    assert.deepStrictEqual(updates, []);
+    player.play();
+    await until(() => updates.length >= 3, 'updates while playing');
+    player.pause();
+    const paused = updates.length;
+    assert.deepStrictEqual(updates[paused - 1], ['paused', player.currentTime]);
+    const positions = updates.map((u) => u[1]);
+    assert.ok(updates.slice(0, -1).every((u) => u[0] === 'playing'), JSON.stringify(updates));
+    assert.deepStrictEqual(positions, [...positions].sort((a, b) => a - b));
+    await threeTicks();
+    assert.strictEqual(await player.seek(2000), 2000);
+    await threeTicks();
+    assert.deepStrictEqual(updates.slice(paused), [['paused', 2000]]);
+    player.setTimeUpdateInterval(20);
+    player.play();
+    await until(() => updates.length >= paused + 3, 'updates after playing again');
+    await player.release();
+    const released = updates.length;
+    await threeTicks();
+    assert.strictEqual(updates.length, released);
+  } finally {
+    await player.release();
+    await control.release();
+  }
 });
 
 test('release or reset while preparing settles the pending prepare with an error', async () => {
@@ -132,26 +318,6 @@ test('release or reset while preparing settles the pending prepare with an error
     await settled;
     await player.release();
   }
-});
-
-test('one active player: a second prepare names the first; events never cross over', async () => {
-  const first = recorded('script:200;502,1,1*2000000');
-  const second = recorded('script:200');
-  await first.prepare();
-  await assert.rejects(second.prepare(), (e) => e.message.includes(`'${first.id}' is active`));
-  assert.strictEqual(second.state, 'initialized');
-  let late = 0;
-  const count = () => late++;
-  kv.addRawEventListener(count);
-  // Not awaited: the second player is claimed while the first one's events still drain.
-  const released = first.release();
-  await second.prepare();
-  await released;
-  await new Promise((r) => setTimeout(r, 100));
-  kv.removeRawEventListener(count);
-  await second.release();
-  assert.ok(late > 1, 'the first player had events in flight');
-  assert.deepStrictEqual(second.events, [['prepared', undefined]]);
 });
 
 test('prepare and seek time out with the timeout code', async () => {
@@ -194,15 +360,28 @@ test('recording needs an object equipped through Export, speed a property the en
   const plain = recorded('script:200');
   assert.throws(() => plain.startRecord(1), unsupported);
   assert.throws(() => plain.setSpeed(2), unsupported);
+  const stopped = plain.stopRecord();  // a promise method: refused by rejection
+  await assert.rejects(stopped, unsupported);
   await plain.release();
   const fast = recorded('script:200', { speedProperty: 10003 });
   fast.setSpeed(1.5);
   assert.strictEqual(fast.getSpeed(), 1.5);
   await fast.release();
-  const player = recorded('script:200', { exported: loadHost().exportTo({}) });
+  // The host's object, each method counted on its way.
+  const host = loadHost().exportTo({});
+  const called = [];
+  const exported = {};
+  for (const name of Object.getOwnPropertyNames(host).filter((n) => n.startsWith('_'))) {
+    exported[name] = (...args) => { called.push(name); return host[name](...args); };
+  }
+  const player = recorded('script:200', { exported });
   assert.strictEqual(player.startRecord(1), 0);
   assert.strictEqual(player.isRecording(), true);
   assert.strictEqual(await player.stopRecord(), 0);
   assert.strictEqual(player.isRecording(), false);
   await player.release();
+  called.length = 0;
+  assert.throws(() => player.isRecording(), refused('released'));
+  await assert.rejects(player.stopRecord(), refused('released'));
+  assert.deepStrictEqual(called, []);
 });

@@ -53,7 +53,8 @@ export interface KavoriPlayerSharedMethods {
   _isPlaying(id: string): boolean;
   /**
    * Registers the one listener of the module (the last registration wins, for every player).
-   * The ArkTS package registers its own: an app using the package does not call this.
+   * The ArkTS package does not use it (it takes its events through _setRoutedListener), so an
+   * app that uses the package may register one too.
    */
   _setMessageListener(id: string, listener: MessageListener): void;
   /** Duration in milliseconds. */

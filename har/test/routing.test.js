@@ -1,0 +1,133 @@
+'use strict';
+// Events reach exactly the player whose engine player sent them: many players at once, a
+// player ended while its engine still floods and another (or the same object) prepared at once,
+// and players in a worker. KAVORI_CROSSOVER_ROUNDS sets the rounds of the flood case.
+const test = require('node:test');
+const assert = require('node:assert');
+const path = require('node:path');
+const { Worker } = require('node:worker_threads');
+require('./ets-require.js');
+const kv = require('../Index.ets');
+const { until } = require('../../test/js/proxy_helpers.js');
+
+const ROUNDS = Number(process.env.KAVORI_CROSSOVER_ROUNDS || 20);
+
+// A script whose events carry marker in every value1: prepared, updates 0 to 9 in runs of each
+// (many events in a short script: the module reads at most 2047 bytes of a text), a timed text,
+// completion.
+const pattern = (marker, each) => 'script:200;' +
+  Array.from({ length: 10 }, (_, k) => `502,${marker},${k}*${each}`).join(';') +
+  `;800,0,0,str:end ${marker};300`;
+const expected = (marker, each) => [['prepared'],
+  ...Array.from({ length: 10 * each }, (_, i) => ['bufferingUpdate', marker, Math.floor(i / each)]),
+  ['timedText', `end ${marker}`], ['completed']];
+
+// Records the player's events as [name, ...values] (a new source clears them).
+function watch(player) {
+  player.events = [];
+  player.on('prepared', () => player.events.push(['prepared']));
+  player.on('bufferingUpdate', (u) => player.events.push(['bufferingUpdate', u.value1, u.value2]));
+  player.on('timedText', (t) => player.events.push(['timedText', t]));
+  player.on('completed', () => player.events.push(['completed']));
+  return player;
+}
+
+test('8 players prepared and playing at once each get exactly their own events, in order',
+  async () => {
+  const players = Array.from({ length: 8 }, (_, i) => {
+    const player = watch(kv.createPlayer());
+    player.setSource(pattern(i + 1, 30 + 5 * i));
+    return player;
+  });
+  await Promise.all(players.map(async (player) => {
+    await player.prepare();
+    player.play();
+  }));
+  try {
+    await until(() => players.every((p) => p.events.length > 0 &&
+      p.events[p.events.length - 1][0] === 'completed'), 'every player completed');
+    players.forEach((player, i) => assert.deepStrictEqual(player.events,
+      expected(i + 1, 30 + 5 * i), `player ${i}`));
+  } finally {
+    await Promise.all(players.map((p) => p.release()));
+  }
+});
+
+test(`no crossover: ended while flooding, another prepared at once (${ROUNDS} rounds)`,
+  async () => {
+  const FLOOD = 7;
+  const crossed = [];
+  // The flood's events that came after the switch: no player may get them.
+  let switched = false;
+  let late = 0;
+  const countLate = (what, param1) => { if (switched && what === 3 && param1 === FLOOD) late++; };
+  kv.addRawEventListener(countLate);
+  for (let round = 0; round < ROUNDS; round++) {
+    switched = false;
+    const flooding = watch(kv.createPlayer());
+    flooding.setSource(`script:200;502,${FLOOD},0*20000`);
+    // From inside the flood's own delivery, as an app that stops on an event: ended without
+    // awaiting, and the next player prepared at once, while the engine still posts the flood.
+    let next = null;
+    let preparing = null;
+    let seen = 0;
+    flooding.on('bufferingUpdate', () => {
+      if (++seen !== 1000) return;
+      switched = true;
+      if (round % 2 === 0) {
+        flooding.release();
+        next = watch(kv.createPlayer());
+      } else {
+        flooding.reset();
+        next = flooding;
+        next.events = [];
+      }
+      next.setSource(pattern(round % 2 + 1, 50));
+      preparing = next.prepare();
+    });
+    await flooding.prepare();
+    await until(() => preparing !== null, 'the flood');
+    await preparing;
+    await until(() => next.events.some((e) => e[0] === 'completed'), 'the next player completed');
+    const foreign = next.events.filter((e) => e[1] === FLOOD).length;
+    if (foreign > 0) crossed.push(`round ${round}: ${foreign} events`);
+    else assert.deepStrictEqual(next.events, expected(round % 2 + 1, 50), `round ${round}`);
+    await next.release();
+    await flooding.release();
+  }
+  kv.removeRawEventListener(countLate);
+  console.log(`crossover rounds: ${crossed.length} of ${ROUNDS}; flood events after the ` +
+    `switch: ${late}`);
+  assert.ok(late > 0, 'the flood had events on their way at the switch');
+  assert.deepStrictEqual(crossed, []);
+});
+
+test('a player created in a worker gets its events there, beside one on the main thread',
+  async () => {
+  const source = `
+    const { parentPort } = require('node:worker_threads');
+    require(${JSON.stringify(path.join(__dirname, 'ets-require.js'))});
+    const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
+    const player = kv.createPlayer();
+    const events = [];
+    player.on('bufferingUpdate', (u) => events.push(['bufferingUpdate', u.value1, u.value2]));
+    player.on('completed', () => {
+      player.release().then(() => parentPort.postMessage(events));
+    });
+    player.setSource(${JSON.stringify(pattern(2, 200))});
+    player.prepare();`;
+  const main = watch(kv.createPlayer());
+  main.setSource(pattern(1, 200));
+  const worker = new Worker(source, { eval: true });
+  const fromWorker = new Promise((resolve, reject) => {
+    worker.once('message', resolve);
+    worker.once('error', reject);
+  });
+  await main.prepare();
+  const workerEvents = await fromWorker;
+  await until(() => main.events.some((e) => e[0] === 'completed'), 'main player completed');
+  await main.release();
+  await worker.terminate();
+  assert.deepStrictEqual(main.events, expected(1, 200));
+  assert.deepStrictEqual(workerEvents, expected(2, 200).filter((e) => e[0] === 'bufferingUpdate'));
+});
