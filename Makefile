@@ -1,8 +1,9 @@
 # Front door: `make demo` and `make test` install what is missing, build and run.
 SHELL := /bin/bash
 JOBS ?= 2
-ASAN_RUNTIME := $(shell g++ -print-file-name=libasan.so)
-TSAN_RUNTIME := $(shell g++ -print-file-name=libtsan.so)
+# Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
+# machine g++ exists only once the target's setup has installed it.
+runtime = rt=$$(g++ -print-file-name=$(1)) && [ "$$rt" != $(1) ] || { echo "$(1): g++ has no such runtime" >&2; exit 1; }
 NODE_TEST := node --test --test-concurrency=1
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
@@ -37,7 +38,7 @@ test-asan: setup
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(CLEAN_TMP) ctest --output-on-failure
-	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
+	$(call runtime,libasan.so); $(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$$rt \
 		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(NODE_TEST) test/js/ har/test/
 	$(MAKE) fuzz FUZZ_SECONDS=20
@@ -50,7 +51,7 @@ test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CLEAN_TMP) ctest --output-on-failure
-	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$(TSAN_RUNTIME) \
+	$(call runtime,libtsan.so); $(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$$rt \
 		TSAN_OPTIONS="report_signal_unsafe=0 suppressions=$(CURDIR)/test/tsan.supp" \
 		$(NODE_TEST) $(TSAN_JS)
 

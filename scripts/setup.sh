@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building, testing and the demo; nothing else.
 # `setup.sh device` adds the cross toolchain of the device build check (make check-device).
+# One line per step; a failing step shows its command's last lines and the likely reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,46 @@ packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
 if [ "${1:-}" = device ]; then
     packages+=(clang-19 libc++-19-dev libc6-dev-arm64-cross lld-19)
 fi
+
+say() { echo "setup: $*"; }
+
+# The step's full output goes here; only a failure shows it.
+out=$(mktemp "${TMPDIR:-/tmp}/kavori-setup.XXXXXX")
+trap 'rm -f "$out"' EXIT
+
+# A one-line guess at why the output in $out ended in failure, for the person who must act on it.
+reason() {
+    if grep -qiE 'no space left|ENOSPC|You don.t have enough free space' "$out"; then
+        echo "the disk is full (df -h shows where)"
+    elif grep -qiE 'certificate|SELF_SIGNED|UNABLE_TO_(GET|VERIFY)|CERT_|SSL|TLS' "$out"; then
+        echo "a TLS certificate was refused: a proxy in this network may replace certificates" \
+             "(npm: set cafile; apt: install its CA into /usr/local/share/ca-certificates)"
+    elif grep -qiE 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|Temporary failure resolving|Could not resolve|Failed to fetch|Unable to connect|Connection (refused|timed out)|Network is unreachable|network request' "$out"; then
+        echo "the network: the package registry could not be reached (check the connection," \
+             "a proxy setting, or the registry named above)"
+    elif grep -qiE 'are you root|Permission denied|EACCES|not in the sudoers|password is required' "$out"; then
+        echo "missing rights: run as root or through a working sudo"
+    elif grep -qiE 'Unable to locate package|has no installation candidate' "$out"; then
+        echo "a package is unknown to apt: is this Debian 12, with its main component in the sources?"
+    elif grep -qiE 'dpkg was interrupted|Could not get lock' "$out"; then
+        echo "apt/dpkg is busy or was interrupted: wait for the other run, or run dpkg --configure -a"
+    else
+        echo "not recognised: read the lines above"
+    fi
+}
+
+# Runs a step's command with its output kept aside; on failure shows its tail and the reason.
+run() {
+    local what=$1
+    shift
+    "$@" >"$out" 2>&1 && return 0
+    local status=$?
+    say "FAILED: $what (exit $status): $*"
+    tail -n 25 "$out" | sed 's/^/  | /'
+    say "reason: $(reason)"
+    exit 1
+}
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -18,13 +59,42 @@ done
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     missing+=(nodejs npm)
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
-    sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -eq 0 ]; then
+    say "apt: all ${#packages[@]} packages present"
+else
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            say "apt: ${#missing[@]} packages missing (${missing[*]})"
+            say "FAILED: installing them needs root, and this user is not root and has no sudo."
+            say "Run the same make command as root, or install sudo, or as root:" \
+                "apt-get install ${missing[*]}"
+            exit 1
+        fi
+        sudo_cmd=(sudo)
+        sudo -n true 2>/dev/null || say "apt: sudo asks for your password to install"
+    fi
+    installed() { dpkg-query -W -f='${Status}\n' 2>/dev/null | grep -c "install ok installed"; }
+    before=$(installed)
+    start=$SECONDS
+    say "apt: installing ${#missing[@]} missing packages and their dependencies" \
+        "(${missing[*]}); a fresh machine takes a few minutes"
+    # sudo reads its password from the terminal, not from the captured output.
+    run "apt-get update" "${sudo_cmd[@]}" apt-get update
+    run "apt-get install" "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y "${missing[@]}"
+    say "apt: done, $(($(installed) - before)) packages installed in $((SECONDS - start)) s"
 fi
+
 # Again whenever the lock file changed since the last install (npm rewrites its own copy).
+count=$(node -e 'console.log(Object.keys(require("./package-lock.json").packages)
+    .filter((p) => p.startsWith("node_modules/")).length)')
 if [ package-lock.json -nt node_modules/.package-lock.json ]; then
-    npm ci --no-audit --no-fund --silent
+    start=$SECONDS
+    say "npm: installing the $count packages of package-lock.json into node_modules" \
+        "from $(npm config get registry)"
+    run "npm ci" npm ci --no-audit --no-fund --no-progress
+    say "npm: done in $((SECONDS - start)) s"
+else
+    say "npm: the $count packages of package-lock.json are installed"
 fi
