@@ -5,11 +5,13 @@ JOBS ?= 2
 # machine g++ exists only once the target's setup has installed it.
 runtime = rt=$$(g++ -print-file-name=$(1)) && [ "$$rt" != $(1) ] || { echo "$(1): g++ has no such runtime" >&2; exit 1; }
 NODE_TEST := node --test --test-concurrency=1
+# Named one by one: the folders' helpers would otherwise run as empty passing tests.
+JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
-	format clean check-device check-device-proof
+.PHONY: all setup build build-asan demo test test-native test-js test-asan test-stress test-tsan \
+	bench fuzz fuzz-mutants format clean check-device check-device-proof
 
 all: build
 
@@ -29,19 +31,28 @@ test: build
 	@# The check itself must fail on a command that leaves a file behind.
 	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
-	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/ har/test/
+	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
 # preloaded into it; native binaries keep LeakSanitizer on.
-test-asan: setup
+ASAN_NODE_ENV := KAVORI_BUILD_DIR=build-asan ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
 	cmake --build build-asan -j$(JOBS)
+
+test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(CLEAN_TMP) ctest --output-on-failure
-	$(call runtime,libasan.so); $(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$$rt \
-		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		$(NODE_TEST) test/js/ har/test/
+	$(call runtime,libasan.so); $(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)
 	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# Not in CI: the node suites of test and test-asan, 10 and 5 rounds, while two busy loops keep
+# both cores loaded; every round must pass.
+test-stress: build build-asan
+	@$(call runtime,libasan.so); bash scripts/stress.sh \
+		10 test "KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)" \
+		5 test-asan "$(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)"
 
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
