@@ -10,7 +10,7 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build build-asan demo test test-native test-js test-asan test-stress test-tsan \
+.PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
 	bench fuzz fuzz-mutants format clean check-device check-device-proof
 
 all: build
@@ -49,10 +49,12 @@ test-asan: build-asan
 
 # Not in CI: the node suites of test and test-asan, 10 and 5 rounds, while two busy loops keep
 # both cores loaded; every round must pass.
+STRESS_ROUNDS ?= 10
+STRESS_ASAN_ROUNDS ?= 5
 test-stress: build build-asan
 	@$(call runtime,libasan.so); bash scripts/stress.sh \
-		10 test "KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)" \
-		5 test-asan "$(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)"
+		$(STRESS_ROUNDS) test "KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)" \
+		$(STRESS_ASAN_ROUNDS) test-asan "$(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)"
 
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
@@ -104,7 +106,7 @@ check-device:
 check-device-proof: build check-device
 	bash test/elf/prove_device_check.sh
 
-format:
+format: setup
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libavutil-dev libavformat-dev libavcodec-dev ffmpeg
-          libgtest-dev)
+          libgtest-dev clang-format)
 if [ "${1:-}" = device ]; then
     packages+=(clang-19 libc++-19-dev libc6-dev-arm64-cross lld-19)
 fi
