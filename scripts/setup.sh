@@ -18,21 +18,25 @@ say() { echo "setup: $*"; }
 out=$(mktemp "${TMPDIR:-/tmp}/kavori-setup.XXXXXX")
 trap 'rm -f "$out"' EXIT
 
-# A one-line guess at why the output in $out ended in failure, for the person who must act on it.
+# A one-line guess at why a step failed, from the last lines of its output (the earlier ones list
+# package names such as ca-certificates that would mislead the match).
 reason() {
-    if grep -qiE 'no space left|ENOSPC|You don.t have enough free space' "$out"; then
+    local tail
+    tail=$(tail -n 25 "$out")
+    has() { grep -qiE "$1" <<<"$tail"; }
+    if has 'no space left|ENOSPC|not enough free space'; then
         echo "the disk is full (df -h shows where)"
-    elif grep -qiE 'certificate|SELF_SIGNED|UNABLE_TO_(GET|VERIFY)|CERT_|SSL|TLS' "$out"; then
+    elif has 'self.signed certificate|SELF_SIGNED_CERT|UNABLE_TO_(GET_ISSUER|VERIFY)|unable to get local issuer|CERT_HAS_EXPIRED|certificate (has expired|verif)|SSL routines'; then
         echo "a TLS certificate was refused: a proxy in this network may replace certificates" \
-             "(npm: set cafile; apt: install its CA into /usr/local/share/ca-certificates)"
-    elif grep -qiE 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|Temporary failure resolving|Could not resolve|Failed to fetch|Unable to connect|Connection (refused|timed out)|Network is unreachable|network request' "$out"; then
+             "(npm: set cafile or NODE_EXTRA_CA_CERTS; apt: add its CA to /usr/local/share/ca-certificates)"
+    elif has 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|Temporary failure resolving|Could not resolve|Unable to connect|Failed to fetch|Connection (refused|timed out)|Network is unreachable'; then
         echo "the network: the package registry could not be reached (check the connection," \
              "a proxy setting, or the registry named above)"
-    elif grep -qiE 'are you root|Permission denied|EACCES|not in the sudoers|password is required' "$out"; then
+    elif has 'are you root|Permission denied|EACCES|not in the sudoers|password is required'; then
         echo "missing rights: run as root or through a working sudo"
-    elif grep -qiE 'Unable to locate package|has no installation candidate' "$out"; then
+    elif has 'Unable to locate package|has no installation candidate'; then
         echo "a package is unknown to apt: is this Debian 12, with its main component in the sources?"
-    elif grep -qiE 'dpkg was interrupted|Could not get lock' "$out"; then
+    elif has 'dpkg was interrupted|Could not get lock'; then
         echo "apt/dpkg is busy or was interrupted: wait for the other run, or run dpkg --configure -a"
     else
         echo "not recognised: read the lines above"
@@ -81,6 +85,12 @@ else
         "(${missing[*]}); a fresh machine takes a few minutes"
     # sudo reads its password from the terminal, not from the captured output.
     run "apt-get update" "${sudo_cmd[@]}" apt-get update
+    # apt-get update succeeds on lists it could not fetch; what it could not fetch may explain
+    # a failed install.
+    if grep -q '^W: Failed to fetch' "$out"; then
+        say "apt: warning: $(grep -c '^W: Failed to fetch' "$out") package lists not updated," \
+            "e.g. $(grep -m1 '^W: Failed to fetch' "$out" | cut -c 4-)"
+    fi
     run "apt-get install" "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y "${missing[@]}"
     say "apt: done, $(($(installed) - before)) packages installed in $((SECONDS - start)) s"
