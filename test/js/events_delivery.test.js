@@ -124,8 +124,7 @@ test('events posted before any listener are dropped, texts included', () => {
       const lines = require(${logfilePath}).since(process.env.KAVORI_HILOG_FILE);
       m._nativeOpenlog('early');
       start('early', '422,0,3,str:abc;800,0,0,str:x;428,0,0,str:y;502,1,1*1000;9001');
-      await until(() => lines().some((l) => l.includes('KVP_MSG_xxx(9001)')), 'the early script',
-        30000);
+      await until(() => lines().some((l) => l.includes('KVP_MSG_xxx(9001)')), 'the early script');
       const got = [];
       m._setMessageListener('late', (...a) => got.push(a));
       start('late', '200');
@@ -162,8 +161,8 @@ test('replaced listeners are released once their events are delivered', () => {
         m._setMessageListener('gc', listener);
         if (i % 50 === 0) start('gc' + i, '502,1,1*100');
       }
-      await until(() => { global.gc(); return collected >= 199; }, () => \`\${collected} collected\`,
-        30000);
+      const gone = () => { global.gc(); return collected >= 199; };
+      await until(gone, () => \`\${collected} collected\`);
       for (let i = 0; i < 200; i += 50) m._release('gc' + i);
       console.log(collected);
     })();`, ['--expose-gc']);
