@@ -1,14 +1,17 @@
 # Front door: `make demo` and `make test` install what is missing, build and run.
 SHELL := /bin/bash
 JOBS ?= 2
-ASAN_RUNTIME := $(shell g++ -print-file-name=libasan.so)
-TSAN_RUNTIME := $(shell g++ -print-file-name=libtsan.so)
+# Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
+# machine g++ exists only once the target's setup has installed it.
+runtime = rt=$$(g++ -print-file-name=$(1)) && [ "$$rt" != $(1) ] || { echo "$(1): g++ has no such runtime" >&2; exit 1; }
 NODE_TEST := node --test --test-concurrency=1
+# Named one by one: the folders' helpers would otherwise run as empty passing tests.
+JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build demo test test-native test-js test-asan test-tsan bench fuzz fuzz-mutants \
-	format clean check-device check-device-proof registry-mutant js-mutants
+.PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
+	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants
 
 all: build
 
@@ -28,19 +31,30 @@ test: build
 	@# The check itself must fail on a command that leaves a file behind.
 	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
-	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) test/js/ har/test/
+	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer. Node is not instrumented: the runtime is
 # preloaded into it; native binaries keep LeakSanitizer on.
-test-asan: setup
+ASAN_NODE_ENV := KAVORI_BUILD_DIR=build-asan ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
 	cmake --build build-asan -j$(JOBS)
+
+test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(CLEAN_TMP) ctest --output-on-failure
-	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-asan LD_PRELOAD=$(ASAN_RUNTIME) \
-		ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		$(NODE_TEST) test/js/ har/test/
+	$(call runtime,libasan.so); $(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)
 	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# Not in CI: the node suites of test and test-asan, 10 and 5 rounds, while two busy loops keep
+# both cores loaded; every round must pass.
+STRESS_ROUNDS ?= 10
+STRESS_ASAN_ROUNDS ?= 5
+test-stress: build build-asan
+	@$(call runtime,libasan.so); bash scripts/stress.sh \
+		$(STRESS_ROUNDS) test "KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)" \
+		$(STRESS_ASAN_ROUNDS) test-asan "$(CLEAN_TMP) env $(ASAN_NODE_ENV) LD_PRELOAD=$$rt $(NODE_TEST) $(JS_TESTS)"
 
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
@@ -50,7 +64,7 @@ test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CLEAN_TMP) ctest --output-on-failure
-	$(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$(TSAN_RUNTIME) \
+	$(call runtime,libtsan.so); $(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$$rt \
 		TSAN_OPTIONS="report_signal_unsafe=0 suppressions=$(CURDIR)/test/tsan.supp" \
 		$(NODE_TEST) $(TSAN_JS)
 
@@ -107,7 +121,7 @@ check-device:
 check-device-proof: build check-device
 	bash test/elf/prove_device_check.sh
 
-format:
+format: setup
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:

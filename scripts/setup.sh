@@ -1,15 +1,60 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building, testing and the demo; nothing else.
 # `setup.sh device` adds the cross toolchain of the device build check (make check-device).
+# One line per step; a failing step shows its command's last lines and the likely reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libavutil-dev libavformat-dev libavcodec-dev ffmpeg
-          libgtest-dev)
+          libgtest-dev clang-format)
 if [ "${1:-}" = device ]; then
     packages+=(clang-19 libc++-19-dev lld-19)
 fi
+
+say() { echo "setup: $*"; }
+
+# The step's full output goes here; only a failure shows it.
+out=$(mktemp "${TMPDIR:-/tmp}/kavori-setup.XXXXXX")
+trap 'rm -f "$out"' EXIT
+
+# A one-line guess at why a step failed, from the last lines of its output (the earlier ones list
+# package names such as ca-certificates that would mislead the match).
+reason() {
+    local tail
+    tail=$(tail -n 25 "$out")
+    has() { grep -qiE "$1" <<<"$tail"; }
+    if has 'no space left|ENOSPC|not enough free space'; then
+        echo "the disk is full (df -h shows where)"
+    elif has 'self.signed certificate|SELF_SIGNED_CERT|UNABLE_TO_(GET_ISSUER|VERIFY)|unable to get local issuer|CERT_HAS_EXPIRED|certificate (has expired|verif)|SSL routines'; then
+        echo "a TLS certificate was refused: a proxy in this network may replace certificates" \
+             "(npm: set cafile or NODE_EXTRA_CA_CERTS; apt: add its CA to /usr/local/share/ca-certificates)"
+    elif has 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|Temporary failure resolving|Could not resolve|Unable to connect|Failed to fetch|Connection (refused|timed out)|Network is unreachable'; then
+        echo "the network: the package registry could not be reached (check the connection," \
+             "a proxy setting, or the registry named above)"
+    elif has 'are you root|Permission denied|EACCES|not in the sudoers|password is required'; then
+        echo "missing rights: run as root or through a working sudo"
+    elif has 'Unable to locate package|has no installation candidate'; then
+        echo "a package is unknown to apt: is this Debian 12, with its main component in the sources?"
+    elif has 'dpkg was interrupted|Could not get lock'; then
+        echo "apt/dpkg is busy or was interrupted: wait for the other run, or run dpkg --configure -a"
+    else
+        echo "not recognised: read the lines above"
+    fi
+}
+
+# Runs a step's command with its output kept aside; on failure shows its tail and the reason.
+run() {
+    local what=$1
+    shift
+    "$@" >"$out" 2>&1 && return 0
+    local status=$?
+    say "FAILED: $what (exit $status): $*"
+    tail -n 25 "$out" | sed 's/^/  | /'
+    say "reason: $(reason)"
+    exit 1
+}
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -18,13 +63,48 @@ done
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     missing+=(nodejs npm)
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
-    sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -eq 0 ]; then
+    say "apt: all ${#packages[@]} packages present"
+else
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            say "apt: ${#missing[@]} packages missing (${missing[*]})"
+            say "FAILED: installing them needs root, and this user is not root and has no sudo."
+            say "Run the same make command as root, or install sudo, or as root:" \
+                "apt-get install ${missing[*]}"
+            exit 1
+        fi
+        sudo_cmd=(sudo)
+        sudo -n true 2>/dev/null || say "apt: sudo asks for your password to install"
+    fi
+    installed() { dpkg-query -W -f='${Status}\n' 2>/dev/null | grep -c "install ok installed"; }
+    before=$(installed)
+    start=$SECONDS
+    say "apt: installing ${#missing[@]} missing packages and their dependencies" \
+        "(${missing[*]}); a fresh machine takes a few minutes"
+    # sudo reads its password from the terminal, not from the captured output.
+    run "apt-get update" "${sudo_cmd[@]}" apt-get update
+    # apt-get update succeeds on lists it could not fetch; what it could not fetch may explain
+    # a failed install.
+    if grep -q '^W: Failed to fetch' "$out"; then
+        say "apt: warning: $(grep -c '^W: Failed to fetch' "$out") package lists not updated," \
+            "e.g. $(grep -m1 '^W: Failed to fetch' "$out" | cut -c 4-)"
+    fi
+    run "apt-get install" "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y "${missing[@]}"
+    say "apt: done, $(($(installed) - before)) packages installed in $((SECONDS - start)) s"
 fi
+
 # Again whenever the lock file changed since the last install (npm rewrites its own copy).
+count=$(node -e 'console.log(Object.keys(require("./package-lock.json").packages)
+    .filter((p) => p.startsWith("node_modules/")).length)')
 if [ package-lock.json -nt node_modules/.package-lock.json ]; then
-    npm ci --no-audit --no-fund --silent
+    start=$SECONDS
+    say "npm: installing the $count packages of package-lock.json into node_modules" \
+        "from $(npm config get registry)"
+    run "npm ci" npm ci --no-audit --no-fund --no-progress
+    say "npm: done in $((SECONDS - start)) s"
+else
+    say "npm: the $count packages of package-lock.json are installed"
 fi

@@ -5,6 +5,8 @@ const test = require('node:test');
 const assert = require('node:assert');
 const { hilog } = require('./logfile.js');
 
+const logfilePath = JSON.stringify(require.resolve('./logfile.js'));
+
 const log = hilog();
 const { loadModule, buildDir } = require('./loader.js');
 const { until, child } = require('./proxy_helpers.js');
@@ -21,19 +23,14 @@ function start(script) {
   return id;
 }
 
-// Blocks the JS thread until hilog shows that the loop has posted its marker event (code 100
-// with param1 = marker), so everything before it is queued and undelivered.
-function blockUntilPosted(marker) {
-  const wanted = `KVP_MSG_ERROR: ${marker}\\n`;
-  const end = Date.now() + 5000;
-  for (;;) {
-    const lines = log.all();
-    const at = lines.findIndex((l) => l.endsWith(wanted));
-    if (at >= 0 && lines.slice(at + 1).some((l) => l.endsWith('post_event-->what:100'))) break;
-    if (Date.now() > end) throw new Error(`marker ${marker} never posted`);
+// Blocks the JS thread until hilog shows that the loop has read the unknown code marker, which
+// the script puts after its last event: every event before it is queued and undelivered.
+function blockUntilRead(marker) {
+  const wanted = `unknown KVP_MSG_xxx(${marker})\\n`;
+  const end = Date.now() + 30000;
+  while (!log.all().some((l) => l.endsWith(wanted))) {
+    if (Date.now() > end) throw new Error(`marker ${marker} never read`);
   }
-  const until = Date.now() + 20;  // the post line is written just before the event is queued
-  while (Date.now() < until);
 }
 
 test('arguments: three numbers, or four with a text; undefined receiver; result ignored', async () => {
@@ -54,11 +51,12 @@ test('a second listener: queued events reach the first, later ones the second', 
   const first = [];
   const second = [];
   m._setMessageListener('delivery', (...a) => first.push(a));
-  const a = start('502,1,1*500;100,4711');
-  blockUntilPosted(4711);
+  const a = start('502,1,1*500;100,4711;4711');
+  blockUntilRead(4711);
   m._setMessageListener('', (...a) => second.push(a));
   const b = start('502,2,2*300;100,4712');
-  await until(() => second.length === 301, 'events of the second player');
+  await until(() => first.length >= 501 && second.length >= 301,
+    () => `events: ${first.length} of the first player, ${second.length} of the second`);
   m._release(a);
   m._release(b);
   assert.strictEqual(first.length, 501);
@@ -123,12 +121,14 @@ test('4 concurrent players, 100,000 events each: per-player order kept, none los
 test('events posted before any listener are dropped, texts included', () => {
   const r = child(`
     (async () => {
-      start('early', '422,0,3,str:abc;800,0,0,str:x;428,0,0,str:y;502,1,1*1000');
-      await sleep(300);
+      const lines = require(${logfilePath}).since(process.env.KAVORI_HILOG_FILE);
+      m._nativeOpenlog('early');
+      start('early', '422,0,3,str:abc;800,0,0,str:x;428,0,0,str:y;502,1,1*1000;9001');
+      await until(() => lines().some((l) => l.includes('KVP_MSG_xxx(9001)')), 'the early script');
       const got = [];
       m._setMessageListener('late', (...a) => got.push(a));
       start('late', '200');
-      await sleep(300);
+      await until(() => got.length > 0, 'the late event');
       m._release('early'); m._release('late');
       console.log(JSON.stringify(got));
     })();`);
@@ -142,7 +142,10 @@ test('a listener that throws: reported as uncaught, the batch goes on', () => {
     process.on('uncaughtException', (e) => got.push('caught ' + e.message));
     m._setMessageListener('t', (w, p1) => { got.push(p1); if (p1 === 2) throw new Error('boom'); });
     start('t', '502,1;502,2;502,3');
-    setTimeout(() => { m._release('t'); console.log(got.join(',')); }, 300);`);
+    until(() => got.length === 4, () => got.join()).then(() => {
+      m._release('t');
+      console.log(got.join(','));
+    });`);
   assert.strictEqual(r.status, 0, r.err);
   assert.strictEqual(r.out, '1,2,caught boom,3');
 });
@@ -158,10 +161,8 @@ test('replaced listeners are released once their events are delivered', () => {
         m._setMessageListener('gc', listener);
         if (i % 50 === 0) start('gc' + i, '502,1,1*100');
       }
-      for (let round = 0; round < 100 && collected < 199; round++) {
-        await sleep(10);
-        global.gc();
-      }
+      const gone = () => { global.gc(); return collected >= 199; };
+      await until(gone, () => \`\${collected} collected\`);
       for (let i = 0; i < 200; i += 50) m._release('gc' + i);
       console.log(collected);
     })();`, ['--expose-gc']);
@@ -223,9 +224,9 @@ test('routed: a new engine player under one id: new serial; late events keep the
   const id = 'delivery-same-id';
   m._native_init_audio(id);
   const first = m._routeEvents(id);
-  m._setDataSource(id, 'script:502,1,1*2000;100,4721');
+  m._setDataSource(id, 'script:502,1,1*2000;100,4721;4721');
   m._prepareAsync(id);
-  blockUntilPosted(4721);  // the old player's events are queued, none delivered
+  blockUntilRead(4721);  // the old player's events are queued, none delivered
   m._release(id);
   m._native_init_audio(id);
   const second = m._routeEvents(id);

@@ -38,13 +38,16 @@ function observe(call, serial = 0, weakReads = false) {
   };
 }
 
+// The trace once player #serial is freed and its message thread has ended.
+const gone = (serial) => until(() => {
+  const all = trace.all();
+  return all.includes(`free #${serial}`) && all.includes(`thread-exit #${serial}`) && all;
+}, `free #${serial}`);
+
 // Waits until player #serial is freed, then checks that every reference taken was dropped: the
 // creator's and the message thread's are taken untraced.
 async function freed(serial) {
-  const lines = await until(() => {
-    const all = trace.all();
-    return all.includes(`free #${serial}`) && all.includes(`thread-exit #${serial}`) && all;
-  }, `free #${serial}`);
+  const lines = await gone(serial);
   const count = (name) => lines.filter((l) => l === `${name} #${serial}`).length;
   assert.strictEqual(count('kvmp_dec_ref_p'), count('kvmp_inc_ref') + 2);
   assert.strictEqual(count('free'), 1);
@@ -157,7 +160,7 @@ test('the surface: init hands it over, its destruction ends the player', async (
 
 async function baseline(cycle) {
   cycle(0);  // warm-up: lazily opened files and threads of the runtime
-  await new Promise((r) => setTimeout(r, 200));
+  await gone(createdSerial(trace.all()));
   return { threads: threadCount(), fds: fdCount() };
 }
 

@@ -33,7 +33,9 @@ const E = (text) => `E A00000/KavoriPlayer: ${text}`;
 const I = (text) => `I A00000/KavoriPlayer: ${text}`;
 
 // The first truthy value of probe; what (a text, or a function giving one) names it on timeout.
-async function until(probe, what, ms = 5000) {
+// The time limits here and below only stop a hang: under ASan on a machine whose cores are busy
+// with other work, a step that takes milliseconds alone can take seconds.
+async function until(probe, what, ms = 30000) {
   const end = Date.now() + ms;
   for (;;) {
     const value = probe();
@@ -49,7 +51,7 @@ const threadCount = () => fs.readdirSync('/proc/self/task').length;
 const fdCount = () => fs.readdirSync('/proc/self/fd').length;
 
 // Waits until the process has no more threads and descriptors than base ({ threads, fds }).
-const settled = (base, ms = 30000) => until(
+const settled = (base, ms = 120000) => until(
   () => threadCount() <= base.threads && fdCount() <= base.fds,
   () => `threads ${threadCount()}/${base.threads}, descriptors ${fdCount()}/${base.fds}`, ms);
 
@@ -66,7 +68,7 @@ function child(source, args = [], env = {}) {
     };
   `;
   const r = spawnSync(process.execPath, [...args, '-e', prelude + source],
-    { encoding: 'utf8', timeout: 120000, env: { ...process.env, ...env } });
+    { encoding: 'utf8', timeout: 600000, env: { ...process.env, ...env } });
   return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
 }
 

@@ -86,7 +86,7 @@ test('an empty id acts on the component the call was made on', () => {
   m._release('xrec');
 });
 
-test('no input makes the promise reject', async () => {
+test('_stopRecord with a missing, wrong-typed or long id resolves with a number', async () => {
   const inputs = [[], [42], [{}], [''], ['x'.repeat(5000)]];
   for (const args of inputs) {
     assert.equal(typeof (await api._stopRecord(...args)), 'number');

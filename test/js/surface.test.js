@@ -107,7 +107,7 @@ test('a destroyed surface ends the player and its handles; empty ids go to the s
 
   let logs = since(hilog);
   assert.equal(h.surfaceDestroyed(xc, 0xc1), true);
-  await until(() => tr().includes(`free #${n}`), `free #${n}`, 20000);
+  await until(() => tr().includes(`free #${n}`), `free #${n}`);
   assert.ok(tr().includes(`kvmp_shutdown #${n}`));
   assert.deepEqual(messages(logs()), ['napi-->OnSurfaceDestroyedCB', 'napi-->OnSurfaceDestroyed']);
 
