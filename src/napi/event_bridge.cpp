@@ -62,8 +62,10 @@ struct Registration : Channel<CallbackContext> {
 
 // The routed listener of one environment; lives as long as the environment.
 struct RoutedRegistration : Channel<RoutedEvent> {
-    bool listening = false;       // guarded by bridgeMutex: a listener is set, events are queued
-    napi_ref listener = nullptr;  // JS thread only; replaced by _setRoutedListener
+    bool listening = false;  // guarded by bridgeMutex: a listener is set, events are queued
+    // JS thread only.
+    napi_ref listener = nullptr;  // replaced by _setRoutedListener
+    unsigned listenerSets = 0;    // counts the replacements, so a delivery reads the listener anew
 };
 
 // Never destroyed: engine threads may still post while the process exits, and under some C
@@ -163,21 +165,26 @@ void Deliver(napi_env env, Registration &reg, Batch &batch) {
 }
 
 // The listener may replace or remove itself: each event goes to the one set when it is called.
+// The listener's value is read once per batch, and again only after a replacement.
 void Deliver(napi_env env, RoutedRegistration &reg, RoutedBatch &batch) {
     napi_value receiver = nullptr;
     napi_get_undefined(env, &receiver);
+    napi_value listener = nullptr;
+    unsigned readAt = reg.listenerSets - 1;
     for (const RoutedEvent &routed : batch) {
         if (reg.listener == nullptr) return;
+        if (readAt != reg.listenerSets) {
+            readAt = reg.listenerSets;
+            if (napi_get_reference_value(env, reg.listener, &listener) != napi_ok)
+                listener = nullptr;
+        }
+        if (listener == nullptr) continue;
         napi_handle_scope scope = nullptr;
         if (napi_open_handle_scope(env, &scope) != napi_ok) return;
-        napi_value listener = nullptr;
         napi_value argv[5] = {};
-        bool goOn = true;
-        if (napi_get_reference_value(env, reg.listener, &listener) == napi_ok && listener) {
-            napi_create_int64(env, static_cast<int64_t>(routed.player), &argv[0]);
-            size_t argc = 1 + EventArgs(env, routed.event, argv + 1);
-            goOn = CallListener(env, receiver, listener, argc, argv);
-        }
+        napi_create_int64(env, static_cast<int64_t>(routed.player), &argv[0]);
+        size_t argc = 1 + EventArgs(env, routed.event, argv + 1);
+        bool goOn = CallListener(env, receiver, listener, argc, argv);
         napi_close_handle_scope(env, scope);
         if (!goOn) return;
     }
@@ -472,6 +479,7 @@ napi_value SetRoutedListener(napi_env env, napi_callback_info info) {
             return JsBoolean(env, false);
         }
         napi_ref old = std::exchange(reg->listener, listener);
+        ++reg->listenerSets;
         {
             std::lock_guard<std::mutex> lock(bridgeMutex);
             reg->listening = listener != nullptr;

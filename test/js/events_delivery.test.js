@@ -241,6 +241,23 @@ test('routed: a new engine player under one id: new serial; late events keep the
   m._setRoutedListener(null);
 });
 
+test('routed: a listener replaced inside a batch hands the rest of the batch to the new one', async () => {
+  const first = [];
+  const second = [];
+  const next = (player, what, param1) => second.push(param1);
+  m._setRoutedListener((player, what, param1) => {
+    first.push(param1);
+    if (param1 === 3) m._setRoutedListener(next);
+  });
+  m._setMessageListener('delivery', () => {});
+  const { id } = startRouted('502,1;502,2;502,3;502,4;502,5;4731');
+  blockUntilRead(4731);  // all five are queued: one batch
+  await until(() => first.length + second.length === 5, 'the batch');
+  m._release(id);
+  assert.deepStrictEqual([first, second], [[1, 2, 3], [4, 5]]);
+  m._setRoutedListener(null);
+});
+
 test('a flood\'s buffers go back once it is delivered', () => {
   // Native producers (the event bench's addon, which carries its own copy of the bridge) flood a
   // busy JS thread until the queue holds over 128 MB; once delivered, that storage must not stay
