@@ -8,17 +8,15 @@ const { child } = require('./proxy_helpers.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
 
-test('worker environments that register the listener and end during a flood', () => {
-  const r = child(`
-    const { Worker } = require('node:worker_threads');
-    // The worker takes the listener, floods, and ends after its first events: by returning
-    // (its loop runs dry), by process.exit, or terminated from outside.
+// Defines workerSource(id, how) in a child: a worker that sets its player up with `setup` (code
+// over m and id, counting its events in n), floods, and ends after its first 1000 events: by
+// returning (its loop runs dry), by process.exit, or spinning until terminated from outside.
+const floodingWorker = (setup) => `
     const workerSource = (id, how) => \`
       const { parentPort } = require('node:worker_threads');
       const m = require(${loaderPath.replace(/\\/g, '\\\\')}).loadModule();
       let n = 0;
-      m._setMessageListener('\${id}', () => { n++; });
-      m._native_init_audio('\${id}');
+      ${setup}
       m._setDataSource('\${id}', 'script:502,1,2*1000000;422,0,3,str:abc*300000');
       m._prepareAsync('\${id}');
       const t = setInterval(() => {
@@ -27,7 +25,13 @@ test('worker environments that register the listener and end during a flood', ()
         parentPort.postMessage(n);
         if ('\${how}' === 'exit') process.exit(0);
         if ('\${how}' === 'spin') for (;;);
-      }, 1);\`;
+      }, 1);\`;`;
+
+test('worker environments that register the listener and end during a flood', () => {
+  const r = child(`
+    const { Worker } = require('node:worker_threads');
+    // The worker takes the listener, floods, and ends after its first events.
+    ${floodingWorker("m._setMessageListener('${id}', () => { n++; }); m._native_init_audio('${id}');")}
     (async () => {
       let base = null;  // after a first round: Node opens some descriptors of its own lazily
       for (const [round, how] of ['return', 'return', 'exit', 'spin', 'return', 'exit', 'spin'].entries()) {
@@ -62,22 +66,8 @@ test('worker environments that route their flooding player and end', () => {
     const { Worker } = require('node:worker_threads');
     // The worker routes its player to its own listener and ends while the player floods; the
     // route goes with it: the main environment's routed listener never sees that player.
-    const workerSource = (id, how) => \`
-      const { parentPort } = require('node:worker_threads');
-      const m = require(${loaderPath.replace(/\\/g, '\\\\')}).loadModule();
-      let n = 0;
-      m._setRoutedListener(() => { n++; });
-      m._native_init_audio('\${id}');
-      parentPort.postMessage(m._routeEvents('\${id}'));
-      m._setDataSource('\${id}', 'script:502,1,2*1000000;422,0,3,str:abc*300000');
-      m._prepareAsync('\${id}');
-      const t = setInterval(() => {
-        if (n < 1000) return;
-        clearInterval(t);
-        parentPort.postMessage(n);
-        if ('\${how}' === 'exit') process.exit(0);
-        if ('\${how}' === 'spin') for (;;);
-      }, 1);\`;
+    ${floodingWorker("m._setRoutedListener(() => { n++; }); m._native_init_audio('${id}'); " +
+      "parentPort.postMessage(m._routeEvents('${id}'));")}
     (async () => {
       const strays = new Set();
       for (const [round, how] of ['return', 'exit', 'spin', 'return', 'exit', 'spin'].entries()) {
