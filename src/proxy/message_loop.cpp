@@ -207,10 +207,14 @@ void message_loop_n(void *arg) {
     LOGI("napi_proxy-->message_loop_n");
     void *weak = kvmp_get_weak_thiz(mp);
     EngineMessage message{};
+    bool serialRead = false;
     while (kvmp_get_msg(mp, &message, 1) > 0) {
-        // Looked up at the first message: the engine may start the loop before the creator has
+        // Read once, at the first message: the engine may start the loop before the creator has
         // assigned the serial, but posts nothing before the player is prepared.
-        if (postingSerial == 0) postingSerial = player_serial(mp);
+        if (!serialRead) {
+            postingSerial = player_serial(mp);
+            serialRead = true;
+        }
         Dispatch(weak, message);
         msg_free_res(&message);
     }
