@@ -17,11 +17,13 @@ function tempDir() {
   return scratch;
 }
 
-// The lines of file from byte offset on, and the offset past them.
+// The whole lines of file from byte offset on, and the offset past them. A record that another
+// thread is writing may show only in part; it counts once its line feed is there.
 function readFrom(file, offset) {
   const data = fs.existsSync(file) ? fs.readFileSync(file) : Buffer.alloc(0);
-  const lines = data.subarray(offset).toString('utf8').split('\n').filter(Boolean);
-  return { lines, end: data.length };
+  const end = Math.max(offset, data.lastIndexOf(0x0a) + 1);
+  const lines = data.subarray(offset, end).toString('utf8').split('\n').filter(Boolean);
+  return { lines, end };
 }
 
 // Lines appended to file after this call, read each time the returned function is called.
