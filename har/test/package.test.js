@@ -68,3 +68,23 @@ test('the ArkTS front end reports type errors, rule violations and the typings i
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+test('seek takes a SeekMode second; a number of milliseconds there is a type error', () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-arkts-'));
+  try {
+    const use = path.join(dir, 'Seek.ets');
+    fs.writeFileSync(use, [
+      "import { createPlayer, KavoriPlayer, SeekMode } from '@kavori/player';",
+      'const player: KavoriPlayer = createPlayer();',
+      'player.seek(1000, SeekMode.SEEK_CLOSEST);',
+      'player.seek(1000);',
+      'player.seek(1000, 50);',
+      'const timeoutMs: number = 2;',
+      'player.seek(1000, timeoutMs);',
+    ].join('\n'));
+    const found = check([use]).map((d) => d.replace(/^.*?:(\d+) (TS\d+):.*$/, '$1 $2'));
+    assert.deepStrictEqual(found, ['5 TS2345', '7 TS2345']);
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
