@@ -20,7 +20,7 @@ for patch in "$root"/test/js/mutants/*.patch; do
     ln -s "$root/node_modules" "$work/node_modules"
     (cd "$work" && git apply "$patch")
     cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events \
+    cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events kavori_test_host \
         >/dev/null
     file="${guard[$name]%%:*}"
     pattern="${guard[$name]#*:}"
