@@ -50,21 +50,38 @@ test('the ArkTS front end finds nothing in the package and the consumer sample',
   assert.deepStrictEqual(check(sources), []);
 });
 
-test('the ArkTS front end reports type errors, rule violations and the typings it checks', () => {
+// The front end's diagnostics for a file of these lines, in a folder removed afterwards.
+function checkLines(lines) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-arkts-'));
   try {
-    const bad = path.join(dir, 'Bad.ets');
-    fs.writeFileSync(bad, [
-      "import kavori from 'libkavoriplayer_audio_napi.so';",
-      "var options = { id: 'a' };",
-      "kavori._seekTo('a', 1500);",
-      "kavori._startRecord('a', 1);",
-    ].join('\n'));
-    const codes = check([bad]).map((d) =>
-      d.replace(/^.*? (TS\d+):.*?(\(arkts-[\w-]+\))?$/, '$1 $2'));
-    assert.deepStrictEqual(codes.sort(), ['TS2339 ', 'TS2345 ',
-      'TS38 (arkts-no-untyped-obj-literals)', 'TS5 (arkts-no-var)']);
+    const file = path.join(dir, 'Use.ets');
+    fs.writeFileSync(file, lines.join('\n'));
+    return check([file]);
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
+}
+
+test('the ArkTS front end reports type errors, rule violations and the typings it checks', () => {
+  const codes = checkLines([
+    "import kavori from 'libkavoriplayer_audio_napi.so';",
+    "var options = { id: 'a' };",
+    "kavori._seekTo('a', 1500);",
+    "kavori._startRecord('a', 1);",
+  ]).map((d) => d.replace(/^.*? (TS\d+):.*?(\(arkts-[\w-]+\))?$/, '$1 $2'));
+  assert.deepStrictEqual(codes.sort(), ['TS2339 ', 'TS2345 ',
+    'TS38 (arkts-no-untyped-obj-literals)', 'TS5 (arkts-no-var)']);
+});
+
+test('seek takes a SeekMode second; a number of milliseconds there is a type error', () => {
+  const found = checkLines([
+    "import { createPlayer, KavoriPlayer, SeekMode } from '@kavori/player';",
+    'const player: KavoriPlayer = createPlayer();',
+    'player.seek(1000, SeekMode.SEEK_CLOSEST);',
+    'player.seek(1000);',
+    'player.seek(1000, 50);',
+    'const timeoutMs: number = 2;',
+    'player.seek(1000, timeoutMs);',
+  ]).map((d) => d.replace(/^.*?:(\d+) (TS\d+):.*$/, '$1 $2'));
+  assert.deepStrictEqual(found, ['5 TS2345', '7 TS2345']);
 });

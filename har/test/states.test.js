@@ -1,0 +1,159 @@
+'use strict';
+// Every method of the player in every state. A call the state refuses never throws, never reaches
+// the engine, changes no state and is reported once: a promise method's rejection, or one 'error'
+// event for the others, with 5400102 naming the call and the state. A call the state allows is
+// not refused. The README's state table is the package's own table.
+// KAVORI_PACKAGE_INDEX runs the cells against another build of the package (an older release).
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const path = require('node:path');
+const { engineTrace } = require('../../test/js/logfile.js');
+
+const trace = engineTrace();  // before the module loads
+require('./ets-require.js');
+const kv = require(process.env.KAVORI_PACKAGE_INDEX || '../Index.ets');
+const { STATES, STATE_RULES, stateTableMarkdown } = require('../src/main/ets/StateTable.ets');
+const { loadHost, root } = require('../../test/js/loader.js');
+const { until } = require('../../test/js/proxy_helpers.js');
+
+const NOT_PERMITTED = 5400102;
+const media = (name) => path.join(root, 'examples', 'media', name);
+
+async function prepared(p) {
+  p.setSource('script:200');
+  await p.prepare();
+}
+async function playing(p) {
+  await prepared(p);
+  await p.play();
+}
+// Brings a fresh player into each state.
+const SETUP = {
+  idle: async () => {},
+  initialized: async (p) => p.setSource('script:200'),
+  preparing: async (p) => {
+    // Once its one event is here, the engine's message thread has no more work to trace.
+    let opened = false;
+    p.on('openInput', () => { opened = true; });
+    p.setSource('script:407');
+    p.prepare().catch(() => {});
+    await until(() => opened, 'the openInput event');
+  },
+  prepared,
+  playing,
+  paused: async (p) => {
+    await playing(p);
+    await p.pause();
+  },
+  completed: async (p) => {
+    p.setSource(media('tone.m4a'));
+    p.setOption(4, 'speed', 0);  // plays unpaced
+    await p.prepare();
+    await p.play();
+    await until(() => p.state === 'completed', 'completed');
+  },
+  stopped: async (p) => {
+    await prepared(p);
+    await p.stop();
+  },
+  error: async (p) => {
+    p.setSource('script:100,-2');
+    await p.prepare().catch(() => {});
+  },
+  released: async (p) => p.release(),
+};
+
+// One call of each method, with valid arguments.
+const fd = fs.openSync(media('tone.m4a'), 'r');
+const CALLS = {
+  setSource: (p) => p.setSource('script:200'),
+  setFdSource: (p) => p.setFdSource(fd),
+  setOption: (p) => p.setOption(4, 'unused', 1),
+  setDecryptToken: (p) => p.setDecryptToken('token'),
+  prepare: (p) => p.prepare(),
+  play: (p) => p.play(),
+  pause: (p) => p.pause(),
+  seek: (p) => p.seek(0),
+  stop: (p) => p.stop(),
+  reset: (p) => p.reset(),
+  release: (p) => p.release(),
+  setVolume: (p) => p.setVolume(0.5),
+  setLoopCount: (p) => p.setLoopCount(2),
+  loop: (p) => { p.loop = true; },
+  selectStream: (p) => p.selectStream(0, true),
+  setSpeed: (p) => p.setSpeed(2),
+  getSpeed: (p) => p.getSpeed(),
+  getMediaMeta: (p) => p.getMediaMeta(),
+  startRecord: (p) => p.startRecord(1),
+  stopRecord: (p) => p.stopRecord(),
+  isRecording: (p) => p.isRecording(),
+  addExternalSubtitle: (p) => p.addExternalSubtitle('/data/none.srt'),
+};
+
+// Engine calls of any player, reference counting and the message threads' reads left out.
+const engineCalls = (lines) => lines.filter((l) => l.startsWith('kvmp_') &&
+  !['kvmp_inc_ref', 'kvmp_dec_ref_p', 'kvmp_get_msg'].includes(l.split(' ')[0]));
+
+// What goes wrong in one cell, or null.
+async function cell(rule, state) {
+  const player = kv.createPlayer({ exported: loadHost().exportTo({}), speedProperty: 10003 });
+  try {
+    await SETUP[state](player);
+    assert.strictEqual(player.state, state);
+    const errors = [];
+    player.on('error', (e) => errors.push(e));
+    trace.take();
+    let result;
+    try {
+      result = CALLS[rule.method](player);
+    } catch (e) {
+      return `threw ${e.code} ${e.message}`;
+    }
+    // A refusal is decided in the call, so its rejection has come by the next turn; an allowed
+    // transition may still be on its way then.
+    let rejection = null;
+    if (result instanceof Promise) {
+      const nextTurn = new Promise((resolve) => setImmediate(() => resolve(null)));
+      rejection = await Promise.race([result.then(() => null, (e) => e), nextTurn]);
+    }
+    const refused = (e) => e !== null && e.code === NOT_PERMITTED &&
+      e.message.includes(`${rule.method}()`) && e.message.includes(`'${state}'`);
+    const reports = errors.filter(refused).length + (refused(rejection) ? 1 : 0);
+    if (rule.allowed.includes(state)) {
+      return reports === 0 ? null : 'refused a call the state allows';
+    }
+    const calls = engineCalls(trace.take());
+    const wrong = [
+      reports !== 1 && `${reports} reports of the refusal`,
+      rule.promised !== (result instanceof Promise) && 'reported the wrong way',
+      errors.length + (rejection === null ? 0 : 1) !== 1 && `${errors.length} error events`,
+      calls.length > 0 && `engine calls: ${calls.join(', ')}`,
+      player.state !== state && `went to ${player.state}`,
+    ].filter(Boolean);
+    return wrong.length === 0 ? null : wrong.join('; ');
+  } finally {
+    await player.release();
+  }
+}
+
+test('every method in every state: refused without a throw or an engine call, reported once',
+  async () => {
+  assert.deepStrictEqual(Object.keys(CALLS).sort(), STATE_RULES.map((r) => r.method).sort());
+  const failures = [];
+  for (const rule of STATE_RULES) {
+    for (const state of STATES) {
+      const wrong = await cell(rule, state);
+      if (wrong !== null) failures.push(`${rule.method} in ${state}: ${wrong}`);
+    }
+  }
+  fs.closeSync(fd);
+  const cells = STATE_RULES.length * STATES.length;
+  assert.deepStrictEqual(failures, [], `${failures.length} of ${cells} cells failed`);
+  assert.strictEqual(cells, 220);
+});
+
+test('the README shows the package\'s state table', () => {
+  const readme = fs.readFileSync(path.join(root, 'README.md'), 'utf8');
+  assert.ok(readme.includes(stateTableMarkdown()), stateTableMarkdown());
+});
