@@ -1,5 +1,7 @@
 # Front door: `make demo` and `make test` install what is missing, build and run.
 SHELL := /bin/bash
+# CMake's makefiles run make within make, which would print each directory it enters and leaves.
+MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 # Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
 # machine g++ exists only once the target's setup has installed it.
