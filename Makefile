@@ -13,7 +13,7 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
-	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants
+	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
 
 all: build
 
@@ -93,6 +93,11 @@ registry-mutant: setup
 # Wrong versions of the module that the JS tests must catch.
 js-mutants: setup
 	bash test/js/mutants/run.sh
+
+# The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
+# and the example app module checked against the unpacked archive alone.
+pack: setup
+	node har/test/pack.js
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
