@@ -20,7 +20,7 @@ me=$(id -un)
 foreign=()
 for dir in node_modules build build-*; do
     [ -e "$dir" ] || continue
-    stranger=$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null)
+    stranger=$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null) || true
     [ -z "$stranger" ] || { foreign+=("$dir"); owner=$(stat -c %U "$stranger"); }
 done
 if [ ${#foreign[@]} -gt 0 ]; then
