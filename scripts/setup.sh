@@ -21,11 +21,13 @@ foreign=()
 for dir in node_modules build build-*; do
     [ -e "$dir" ] || continue
     stranger=$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null) || true
-    [ -z "$stranger" ] || { foreign+=("$dir"); owner=$(stat -c %U "$stranger"); }
+    [ -n "$stranger" ] || continue
+    foreign+=("$dir")
+    owner=$(stat -c %U "$stranger" 2>/dev/null) || owner="another user"
 done
 if [ ${#foreign[@]} -gt 0 ]; then
-    say "FAILED: ${foreign[*]} in $(pwd) hold files of $owner, not of $me; a make run as $owner" \
-        "left them, and a make run as $me cannot replace them."
+    say "FAILED: ${foreign[*]} in $(pwd) hold files of $owner, not of $me (a make run as $owner" \
+        "left them); two users building in one clone break each other's builds."
     say "Go on as $owner, or give them back to $me as root: chown -R $me: ${foreign[*]}" \
         "(or remove them: rm -rf ${foreign[*]}), then run make again as $me."
     exit 1
