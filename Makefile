@@ -1,5 +1,7 @@
 # Front door: `make demo` and `make test` install what is missing, build and run.
 SHELL := /bin/bash
+# CMake's makefiles run make within make, which would print each directory it enters and leaves.
+MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 # Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
 # machine g++ exists only once the target's setup has installed it.
@@ -11,7 +13,7 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
-	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants
+	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
 
 all: build
 
@@ -91,6 +93,11 @@ registry-mutant: setup
 # Wrong versions of the module that the JS tests must catch.
 js-mutants: setup
 	bash test/js/mutants/run.sh
+
+# The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
+# and the example app module checked against the unpacked archive alone.
+pack: setup
+	node har/test/pack.js
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null

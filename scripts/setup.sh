@@ -14,9 +14,28 @@ fi
 
 say() { echo "setup: $*"; }
 
+# A make run as another user (root, say) leaves files this user cannot replace; the build would
+# stop later on "Permission denied", far from the cause.
+me=$(id -un)
+foreign=()
+for dir in node_modules build build-*; do
+    [ -e "$dir" ] || continue
+    stranger=$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null) || true
+    [ -n "$stranger" ] || continue
+    foreign+=("$dir")
+    owner=$(stat -c %U "$stranger" 2>/dev/null) || owner="another user"
+done
+if [ ${#foreign[@]} -gt 0 ]; then
+    say "FAILED: ${foreign[*]} in $(pwd) hold files of $owner, not of $me (a make run as $owner" \
+        "left them); two users building in one clone break each other's builds."
+    say "Go on as $owner, or give them back to $me as root: chown -R $me: ${foreign[*]}" \
+        "(or remove them: rm -rf ${foreign[*]}), then run make again as $me."
+    exit 1
+fi
+
 # The step's full output goes here; only a failure shows it.
 out=$(mktemp "${TMPDIR:-/tmp}/kavori-setup.XXXXXX")
-trap 'rm -f "$out"' EXIT
+trap 'stop_watcher; rm -f "$out"' EXIT
 
 # A one-line guess at why a step failed, from the last lines of its output (the earlier ones list
 # package names such as ca-certificates that would mislead the match).
@@ -27,8 +46,9 @@ reason() {
     if has 'no space left|ENOSPC|not enough free space'; then
         echo "the disk is full (df -h shows where)"
     elif has 'self.signed certificate|SELF_SIGNED_CERT|UNABLE_TO_(GET_ISSUER|VERIFY)|unable to get local issuer|CERT_HAS_EXPIRED|certificate (has expired|verif)|SSL routines'; then
-        echo "a TLS certificate was refused: a proxy in this network may replace certificates" \
-             "(npm: set cafile or NODE_EXTRA_CA_CERTS; apt: add its CA to /usr/local/share/ca-certificates)"
+        echo "a TLS certificate was refused: a proxy in this network may replace certificates;" \
+             "as root, put its CA (a .crt file) into /usr/local/share/ca-certificates and run" \
+             "update-ca-certificates, which is enough for apt and Debian's node, then run make again"
     elif has 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|Temporary failure resolving|Could not resolve|Unable to connect|Failed to fetch|Connection (refused|timed out)|Network is unreachable'; then
         echo "the network: the package registry could not be reached (check the connection," \
              "a proxy setting, or the registry named above)"
@@ -43,16 +63,44 @@ reason() {
     fi
 }
 
+# What apt is doing, from its output so far: the phase, how far it is, the item at hand.
+apt_doing() {
+    awk -v total="$(sed -n 's/.* \([0-9]*\) newly installed.*/\1/p' "$out")" '
+        /^Get:/ { phase = "downloading"; n = ++got; item = $5 ~ /^\[/ ? $3 " " $4 : $5 }
+        /^Unpacking / { phase = "unpacking"; n = ++unpacked; item = $2 }
+        /^Setting up / { phase = "setting up"; n = ++configured; item = $3 }
+        { last = $0 }
+        END {
+            if (phase == "") { print "waiting for apt: " substr(last, 1, 60); exit }
+            print phase " (" n (total ? " of " total : "") "): " item
+        }' "$out"
+}
+
 # Runs a step's command with its output kept aside; on failure shows its tail and the reason.
+# With watch set, says every 10 s what the step is doing: a long apt step must not look hung.
 run() {
-    local what=$1
+    local what=$1 status=0
     shift
-    "$@" >"$out" 2>&1 && return 0
-    local status=$?
+    if [ -n "${watch:-}" ]; then
+        # Ends with this script even when a signal skips the EXIT trap.
+        (trap 'kill $nap 2>/dev/null; exit' TERM
+         while sleep 10 & nap=$! && wait $nap && kill -0 $$ 2>/dev/null; do
+             say "$what: $((SECONDS - start)) s, $($watch)"
+         done) &
+        watcher=$!
+    fi
+    "$@" >"$out" 2>&1 || status=$?
+    stop_watcher
+    [ "$status" -ne 0 ] || return 0
     say "FAILED: $what (exit $status): $*"
     tail -n 25 "$out" | sed 's/^/  | /'
     say "reason: $(reason)"
     exit 1
+}
+watcher=
+stop_watcher() {
+    [ -z "$watcher" ] || kill "$watcher" 2>/dev/null || true
+    watcher=
 }
 
 missing=()
@@ -71,19 +119,22 @@ else
         if ! command -v sudo >/dev/null; then
             say "apt: ${#missing[@]} packages missing (${missing[*]})"
             say "FAILED: installing them needs root, and this user is not root and has no sudo."
-            say "Run the same make command as root, or install sudo, or as root:" \
-                "apt-get install ${missing[*]}"
+            say "As root, install the packages:"
+            say "  apt-get update && apt-get install -y ${missing[*]}"
+            say "then run the same make command again as yourself (a make run as root would leave" \
+                "root's files in build/ and node_modules/). Or install sudo for this user."
             exit 1
         fi
         sudo_cmd=(sudo)
-        sudo -n true 2>/dev/null || say "apt: sudo asks for your password to install"
+        # Asked here, before the steps' output is captured and their progress lines start.
+        sudo -n true 2>/dev/null || { say "apt: sudo asks for your password to install"; sudo -v; }
     fi
     installed() { dpkg-query -W -f='${Status}\n' 2>/dev/null | grep -c "install ok installed"; }
     before=$(installed)
     start=$SECONDS
     say "apt: installing ${#missing[@]} missing packages and their dependencies" \
         "(${missing[*]}); a fresh machine takes a few minutes"
-    # sudo reads its password from the terminal, not from the captured output.
+    watch=apt_doing
     run "apt-get update" "${sudo_cmd[@]}" apt-get update
     # apt-get update succeeds on lists it could not fetch; what it could not fetch may explain
     # a failed install.
@@ -93,6 +144,7 @@ else
     fi
     run "apt-get install" "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y "${missing[@]}"
+    watch=
     say "apt: done, $(($(installed) - before)) packages installed in $((SECONDS - start)) s"
 fi
 

@@ -13,3 +13,5 @@ ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=160x120:rate=25
 # effect.m4a: 0.6 s, a 1320 Hz beep fading out, AAC mono 32 kb/s: the demo plays it over the tone.
 ffmpeg -hide_banner -loglevel error -y -f lavfi -i "sine=frequency=1320:sample_rate=44100:duration=0.6" \
     -af "afade=t=out:st=0.2:d=0.4" -c:a aac -b:a 32k -ac 1 -map_metadata -1 -fflags +bitexact effect.m4a
+# The example app module bundles the tone as its page's sound.
+cp tone.m4a ../arkts-consumer/src/main/resources/rawfile/tone.m4a

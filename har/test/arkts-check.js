@@ -9,11 +9,32 @@ const root = path.resolve(__dirname, '..', '..');
 
 // The module resolutions of an app that depends on the package and on the native typings.
 const paths = {
-  'libkavoriplayer_audio_napi.so': ['types/libkavoriplayer_audio_napi/index.d.ts'],
+  'libkavoriplayer_audio_napi.so':
+    ['har/src/main/cpp/types/libkavoriplayer_audio_napi/index.d.ts'],
   '@kavori/player': ['har/Index.ets'],
 };
 
-function check(files) {
+// The UI syntax (struct, components with a trailing block, decorators) as the SDK configures it,
+// for the components that har/test/arkts-sdk.d.ts declares.
+const ets = {
+  render: { method: ['build', 'pageTransition'], decorator: ['Builder', 'LocalBuilder'] },
+  components: ['Column', 'Text', 'Progress', 'Button'],
+  extend: { decorator: ['Extend', 'AnimatableExtend'], components: [] },
+  styles: {
+    decorator: 'Styles', property: 'stateStyles',
+    component: { name: 'Common', type: 'T', instance: 'CommonInstance' },
+  },
+  concurrent: { decorator: 'Concurrent' },
+  customComponent: 'CustomComponent',
+  propertyDecorators: [{ name: 'State', needInitialization: false }],
+  emitDecorators: [],
+  syntaxComponents: { paramsUICallback: [], attrUICallback: [] },
+  libs: [],
+};
+
+// Checks files as an app build would; `resolve` replaces the module resolutions and their base
+// (an unpacked archive's, say).
+function check(files, resolve = { baseUrl: root, paths }) {
   const options = {
     target: ts.ScriptTarget.ES2017,
     module: ts.ModuleKind.ES2020,
@@ -22,15 +43,17 @@ function check(files) {
     strict: true,
     noEmit: true,
     skipLibCheck: true,
-    baseUrl: root,
-    paths,
+    baseUrl: resolve.baseUrl,
+    paths: resolve.paths,
+    experimentalDecorators: true,
+    ets,
     needDoArkTsLinter: true,
     isCompatibleVersion: false,
     incremental: true,
     tsBuildInfoFile: path.join(root, 'build', 'arkts.tsbuildinfo'),
   };
-  const globals = path.join(__dirname, 'arkts-globals.d.ts');
-  const rootNames = [...files.map((f) => path.resolve(f)), globals];
+  const globals = ['arkts-globals.d.ts', 'arkts-sdk.d.ts'].map((f) => path.join(__dirname, f));
+  const rootNames = [...files.map((f) => path.resolve(f)), ...globals];
   const host = ts.createIncrementalCompilerHost(options);
   host.writeFile = () => {};  // no build info left behind
   const builder = ts.createIncrementalProgram({ rootNames, options, host });
@@ -39,7 +62,7 @@ function check(files) {
     ...ts.ArkTSLinter_1_1.runArkTSLinter(builder, undefined, undefined, 'ArkTS_1_1'),
   ];
   return diagnostics.map((d) => {
-    const where = d.file ? `${path.relative(root, d.file.fileName)}:` +
+    const where = d.file ? `${path.relative(resolve.baseUrl, d.file.fileName)}:` +
       `${d.file.getLineAndCharacterOfPosition(d.start).line + 1}` : '';
     return `${where} TS${d.code}: ${ts.flattenDiagnosticMessageText(d.messageText, ' ')}`;
   });

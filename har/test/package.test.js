@@ -9,6 +9,7 @@ const os = require('node:os');
 const path = require('node:path');
 const JSON5 = require('json5');
 const { check, root } = require('./arkts-check.js');
+const { checkExample, missingReferences, packedFiles, writeArchive } = require('./pack.js');
 
 const files = (dir, ext) => fs.readdirSync(path.join(root, dir), { recursive: true })
   .filter((f) => f.endsWith(ext)).map((f) => path.join(root, dir, f));
@@ -16,9 +17,8 @@ const json5 = (file) => JSON5.parse(fs.readFileSync(file, 'utf8'));
 const CONSUMER = 'examples/arkts-consumer';
 
 test('JSON5 files parse, name existing paths, and agree on version and licence', () => {
-  const packages = [...files('har', '.json5'), ...files(CONSUMER, '.json5'),
-    ...files('types', '.json5')];
-  assert.strictEqual(packages.length, 5);
+  const packages = [...files('har', '.json5'), ...files(CONSUMER, '.json5')];
+  assert.strictEqual(packages.length, 7);
   const named = [];
   for (const file of packages) {
     const doc = json5(file);
@@ -40,6 +40,11 @@ test('JSON5 files parse, name existing paths, and agree on version and licence',
     new RegExp(`^## ${version.replace(/\./g, '\\.')} `, 'm'));
   assert.match(fs.readFileSync(path.join(root, 'LICENSE'), 'utf8'),
     /Apache License\s+Version 2\.0/);
+  // The package ships its own copies; the repository's are the ones edited.
+  for (const file of ['CHANGELOG.md', 'LICENSE']) {
+    assert.ok(fs.readFileSync(path.join(root, 'har', file)).equals(
+      fs.readFileSync(path.join(root, file))), `har/${file} differs from ${file}: cp ${file} har/`);
+  }
   assert.strictEqual(json5(path.join(root, 'har', 'src', 'main', 'module.json5')).module.type,
     'har');
 });
@@ -84,4 +89,79 @@ test('seek takes a SeekMode second; a number of milliseconds there is a type err
     'player.seek(1000, timeoutMs);',
   ]).map((d) => d.replace(/^.*?:(\d+) (TS\d+):.*$/, '$1 $2'));
   assert.deepStrictEqual(found, ['5 TS2345', '7 TS2345']);
+});
+
+test('the example module names resources and sources it has, and its page is the README\'s', () => {
+  const main = path.join(root, CONSUMER, 'src', 'main');
+  const { module } = json5(path.join(main, 'module.json5'));
+  const resource = { string: 'element/string.json', color: 'element/color.json' };
+  const refs = JSON.stringify(module).match(/\$\w+:\w+/g);
+  assert.ok(refs.length >= 7);
+  for (const ref of refs) {
+    const [, type, name] = ref.match(/^\$(\w+):(\w+)$/);
+    const base = path.join(main, 'resources', 'base');
+    const found = resource[type]
+      ? json5(path.join(base, resource[type]))[type].some((e) => e.name === name)
+      : fs.readdirSync(path.join(base, type)).some((f) => f.replace(/\.\w+$/, '') === name);
+    assert.ok(found, ref);
+  }
+  const pages = json5(path.join(main, 'resources', 'base', 'profile', 'main_pages.json')).src;
+  for (const entry of [...pages.map((p) => `./ets/${p}.ets`),
+    ...module.abilities.map((a) => a.srcEntry)]) {
+    assert.ok(fs.existsSync(path.join(main, entry)), entry);
+  }
+  const page = fs.readFileSync(path.join(main, 'ets', 'pages', 'Index.ets'), 'utf8');
+  assert.ok(fs.readFileSync(path.join(root, 'har', 'README.md'), 'utf8')
+    .includes(`\`\`\`typescript\n${page}\`\`\``), 'har/README.md shows the page as it is');
+  assert.ok(fs.readFileSync(path.join(main, 'resources', 'rawfile', 'tone.m4a')).equals(
+    fs.readFileSync(path.join(root, 'examples', 'media', 'tone.m4a'))));
+});
+
+test('the packed files hold what the manifest and sources name; the example builds on them', () => {
+  const har = path.join(root, 'har');
+  const packed = packedFiles(har);
+  assert.ok(packed.includes('src/main/cpp/types/libkavoriplayer_audio_napi/index.d.ts'));
+  assert.deepStrictEqual(packed.filter((f) => /^(test|engine)\//.test(f)), []);
+  assert.deepStrictEqual(missingReferences(har, packed), []);
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-pack-test-'));
+  try {
+    const archive = writeArchive(har, packed, dir);
+    assert.deepStrictEqual(checkExample(archive, path.join(root, CONSUMER)).diagnostics, []);
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test('packing refuses a package that lacks what it names', () => {
+  const cases = [
+    ['a dependency outside the module', 'oh-package.json5',
+      (t) => t.replace('file:./src/main/cpp/types', 'file:../types'), /lies outside the package/],
+    ['typings left out', '.ohpmignore', (t) => `${t}^src/main/cpp/\n`,
+      /dependency libkavoriplayer_audio_napi.so '.*' is not in the archive/],
+    ['an imported file left out', '.ohpmignore', (t) => `${t}^src/main/ets/MediaMeta\n`,
+      /import 'src\/main\/ets\/MediaMeta' is not in the archive/],
+    ['main missing', 'oh-package.json5', (t) => t.replace('"Index.ets"', '"Main.ets"'),
+      /main 'Main.ets' is not in the archive/],
+    ['an empty licence', 'LICENSE', () => '', /LICENSE: missing or empty/],
+  ];
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-pack-test-'));
+  try {
+    for (const [what, file, change, expected] of cases) {
+      const copy = path.join(dir, 'har');
+      fs.rmSync(copy, { recursive: true, force: true });
+      fs.cpSync(path.join(root, 'har'), copy, { recursive: true });
+      const target = path.join(copy, file);
+      fs.writeFileSync(target, change(fs.readFileSync(target, 'utf8')));
+      const packed = packedFiles(copy);
+      const problems = missingReferences(copy, packed);
+      assert.ok(problems.some((p) => expected.test(p)), `${what}: ${problems.join('; ')}`);
+      if (what === 'typings left out') {
+        const diagnostics = checkExample(writeArchive(copy, packed, dir), path.join(root, CONSUMER))
+          .diagnostics;
+        assert.ok(diagnostics.some((d) => d.includes('TS28014')), diagnostics.join('\n'));
+      }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
 });

@@ -8,8 +8,8 @@ const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { loadModule, loadHost, root } = require('./loader');
 
-const typings = fs.readFileSync(
-  path.join(root, 'types', 'libkavoriplayer_audio_napi', 'index.d.ts'), 'utf8');
+const typings = fs.readFileSync(path.join(root, 'har', 'src', 'main', 'cpp', 'types',
+  'libkavoriplayer_audio_napi', 'index.d.ts'), 'utf8');
 
 // Method names declared in one interface block of the typings and the blocks it extends.
 function declaredMethods(interfaceName) {

@@ -1,10 +1,10 @@
 // Compiles only if the typings describe the module as an app uses it.
-import * as kavori from '../../types/libkavoriplayer_audio_napi';
+import * as kavori from '../../har/src/main/cpp/types/libkavoriplayer_audio_napi';
 import type {
   KavoriPlayerExportMethods,
   MessageListener,
   RoutedListener,
-} from '../../types/libkavoriplayer_audio_napi';
+} from '../../har/src/main/cpp/types/libkavoriplayer_audio_napi';
 
 const id = 'player-1';
 const player = new kavori.newKavoriPlayerAudio(id, false);
