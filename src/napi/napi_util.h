@@ -74,7 +74,7 @@ inline size_t ReadJsTextComparing(napi_env env, napi_value value, char *buffer, 
     same = want != nullptr && wantSize <= limit &&
            (wantSize == limit || buffer[wantSize] == '\0') && SameBytes(buffer, want, wantSize);
     if (same) return wantSize;
-    // Byte by byte: wide loads over bytes just stored wait for the stores, and ids are short.
+    // Byte by byte: only a new id comes here, and ids are short.
     size_t end = 0;
     while (end < limit && buffer[end] != '\0') ++end;
     return end;
