@@ -12,8 +12,8 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
-	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
+.PHONY: all setup build build-asan build-bench demo test test-asan test-stress test-tsan \
+	bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
 
 all: build
 
@@ -99,10 +99,17 @@ js-mutants: setup
 pack: setup
 	node har/test/pack.js
 
-bench: setup
+build-bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j$(JOBS)
+
+bench: build-bench
 	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
+
+# Instructions per call and per event under callgrind, which load does not move; reports its goals
+# as met or not, and fails only when a run fails.
+bench-count: build-bench
+	JOBS=$(JOBS) bash bench/callgrind_counts.sh
 
 # Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
 # SDK's is, against a stand-in SDK (musl, stub libraries, Node-API names of the module's lowest API

@@ -85,8 +85,13 @@ class KavoriCloudPlayerNapiProxy {
     // Hands a pipe: duplicate to the registered mp, to be closed when mp ends; false when mp is
     // no longer the id's player.
     bool keep_duplicate(KavoriCloudMediaPlayer *mp, int fd);
-    // get_media_player for the proxy's own id, without copying or hashing it.
+    // get_media_player for the proxy's own id, without copying or hashing it (registry_read.h).
     KavoriCloudMediaPlayer *own_media_player();
+    // The own id's registry entry, looked up under the lock on first use.
+    RegistryEntry *own_entry();
+#ifdef KAVORI_REGISTRY_READ_LOCKED
+    KavoriCloudMediaPlayer *locked_read(RegistryEntry *entry);  // the read under the lock
+#endif
 
     std::string id_;
     std::atomic<RegistryEntry *> entry_{nullptr};  // the own id's registry entry once looked up

@@ -21,51 +21,12 @@
 
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
+#include "proxy/registry_read.h"
 #include "util/ohos_log.h"
 
-// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put while
-// the map grows), so the calls of every JS method skip the hashing.
-struct RegistryEntry {
-    // Holds the registry's reference when not null; changed under registryMutex_ only.
-    std::atomic<KavoriCloudMediaPlayer *> mp{nullptr};
-    std::vector<int> fds;  // duplicates mp reads as pipe: sources; registryMutex_
-};
-
-namespace {
-
-// Entries being read without the lock, one per slot. A reader starts its search for a free slot at
-// one hashed from where its stack lies, so threads mostly start apart and a thread mostly finds the
-// same slot (and cache line) again; two threads may still hash alike, and then the later one takes
-// the next free slot. The slots only have to be many enough that a free one is always near.
-struct alignas(64) ReaderSlot {
-    std::atomic<const RegistryEntry *> reading{nullptr};
-};
-constexpr size_t kReaderSlots = 64;
 ReaderSlot readerSlots[kReaderSlots];
 
-// Shows an entry in a free slot (a full fence) for as long as it lives, and clears the slot even
-// when the reference taken meanwhile throws: a slot left showing an entry would have the next
-// release of its player wait forever.
-class ReadingShown {
-  public:
-    explicit ReadingShown(const RegistryEntry *entry) {
-        char here = 0;
-        // 64 KiB pieces of the stack, mixed so that stacks a power of two apart spread out.
-        uint64_t piece = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&here) >> 16);
-        size_t i = static_cast<size_t>((piece * 0x9E3779B97F4A7C15ull) >> 58) % kReaderSlots;
-        for (;; i = (i + 1) % kReaderSlots) {
-            const RegistryEntry *none = nullptr;
-            if (readerSlots[i].reading.compare_exchange_strong(none, entry)) break;
-        }
-        slot_ = &readerSlots[i];
-    }
-    ~ReadingShown() { slot_->reading.store(nullptr, std::memory_order_release); }
-    ReadingShown(const ReadingShown &) = delete;
-    ReadingShown &operator=(const ReadingShown &) = delete;
-
-  private:
-    ReaderSlot *slot_;
-};
+namespace {
 
 // Called once entry's player is taken out: afterwards no thread is still taking a reference on it
 // through the entry. A reader holds its slot for one kvmp_inc_ref only.
@@ -136,25 +97,21 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string
     return mp;
 }
 
-// The path of every JS method. The read of the entry's player and the reference it takes are one
-// step for whoever takes the player out: either under the lock (KAVORI_REGISTRY_READ_LOCKED, the
-// build bench/ab_registry_read.sh compares) or, by default, shown in a reader slot.
-KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
-    RegistryEntry *entry = entry_.load(std::memory_order_acquire);
-    if (entry == nullptr) {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        entry = &mediaPlayerMap_[id_];
-        entry_.store(entry, std::memory_order_release);
-    }
-#ifdef KAVORI_REGISTRY_READ_LOCKED
+RegistryEntry *KavoriCloudPlayerNapiProxy::own_entry() {
     std::lock_guard<std::mutex> lock(registryMutex_);
-#else
-    ReadingShown shown(entry);  // seen by AwaitReaders before mp can be dropped
-#endif
+    RegistryEntry *entry = &mediaPlayerMap_[id_];
+    entry_.store(entry, std::memory_order_release);
+    return entry;
+}
+
+#ifdef KAVORI_REGISTRY_READ_LOCKED
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::locked_read(RegistryEntry *entry) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
     KavoriCloudMediaPlayer *mp = entry->mp.load();
     if (mp != nullptr) kvmp_inc_ref(mp);
     return mp;
 }
+#endif
 
 // A null mp gives back the registered player's reference and duplicates and leaves the entry
 // holding null; a non-null mp fills an entry only while it holds no player.

@@ -8,6 +8,8 @@ declare -A guard=(
     [keeps_flood_buffers]="test/js/events_delivery.test.js:buffers go back"
     [refusal_thrown]="har/test/states.test.js:every method in every state"
     [seek_mode_takes_any_number]="har/test/package.test.js:seek takes a SeekMode"
+    [id_match_ignores_end]="test/js/module.test.js:id-only methods reach"
+    [id_match_short_mask]="test/js/module.test.js:id-only methods reach"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
