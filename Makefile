@@ -30,6 +30,9 @@ demo: build
 test: build
 	@# The check itself must fail on a command that leaves a file behind.
 	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
+	@# Likewise the layer check must fail on a tree whose engine side includes the JS side.
+	@! bash scripts/check-layers.sh test/layers 2>/dev/null || { echo "check-layers missed an include"; exit 1; }
+	bash scripts/check-layers.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
