@@ -43,8 +43,10 @@ void setCallBackRefMessage(napi_ref const &ref);
 bool setEnvMessage(napi_env const &env);
 
 // The routing methods, defined on the module's exports beside the method table (not enumerable):
-// _setRoutedListener(listener | null) -> boolean, _routeEvents(id) -> serial or 0.
+// _setRoutedListener(listener | null) -> boolean, _routeEvents(id) -> serial or 0, and for tests
+// _routeCount() -> routes held.
 napi_value SetRoutedListener(napi_env env, napi_callback_info info);
 napi_value RouteEvents(napi_env env, napi_callback_info info);
+napi_value RouteCount(napi_env env, napi_callback_info info);
 
 #endif

@@ -107,3 +107,9 @@ napi_value RouteEvents(napi_env env, napi_callback_info info) {
         return result;
     });
 }
+
+napi_value RouteCount(napi_env env, napi_callback_info) {
+    napi_value result = nullptr;
+    napi_create_uint32(env, static_cast<uint32_t>(route_count()), &result);
+    return result;
+}

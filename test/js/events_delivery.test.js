@@ -311,3 +311,19 @@ test('routed: an engine player that posts before its creator has it is routed al
   assert.deepStrictEqual(raw, [[0, 0, 0], [3, 1, 2], [2, 0, 0]]);
   assert.deepStrictEqual(got, [[player, 3, 1, 2], [player, 2, 0, 0]]);
 });
+
+test('routed: events posted while the listener is null reach no later listener', async () => {
+  m._setMessageListener('delivery', () => {});
+  m._setRoutedListener(() => {});
+  m._setRoutedListener(null);
+  const muted = startRouted('502,1,1*50;4741');
+  blockUntilRead(4741);  // all 50 are posted, while no listener is set
+  const got = [];
+  m._setRoutedListener((...e) => got.push(e));
+  const heard = startRouted('502,2,2;300');
+  await until(() => got.length === 2, () => `${got.length} routed`);
+  m._release(muted.id);
+  m._release(heard.id);
+  assert.deepStrictEqual(got, [[heard.player, 3, 2, 2], [heard.player, 2, 0, 0]]);
+  m._setRoutedListener(null);
+});
