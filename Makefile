@@ -93,7 +93,7 @@ registry-mutant: setup
 
 # Wrong versions of the module that the JS tests must catch.
 js-mutants: setup
-	bash test/js/mutants/run.sh
+	bash test/js/mutants/run.sh $(MUTANTS)
 
 bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
