@@ -321,7 +321,7 @@ test('routed: events posted while the listener is null reach no later listener',
   const got = [];
   m._setRoutedListener((...e) => got.push(e));
   const heard = startRouted('502,2,2;300');
-  await until(() => got.length === 2, () => `${got.length} routed`);
+  await until(() => got.some((e) => e[0] === heard.player && e[1] === 2), 'the second player\'s end');
   m._release(muted.id);
   m._release(heard.id);
   assert.deepStrictEqual(got, [[heard.player, 3, 2, 2], [heard.player, 2, 0, 0]]);

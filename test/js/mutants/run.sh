@@ -48,7 +48,8 @@ for patch in "$root"/test/js/mutants/*.patch; do
         echo "js-mutants: $name NOT caught by '$pattern'"
         status=1
     else
-        echo "js-mutants: $name caught: $(grep -m1 -E "error: " "$work/log" | sed 's/^ *//')"
+        # The failure's first lines, joined (a multi-line message starts with "|-").
+        echo "js-mutants: $name caught: $(grep -m1 -A2 -E "error: " "$work/log" | tr -s ' \n' ' ')"
     fi
     (cd "$work" && git apply -R "$patch")
 done
