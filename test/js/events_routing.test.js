@@ -132,9 +132,11 @@ test('an ended environment gives its routes back while its players live on', () 
     m._native_init_audio('kept');
     const w = inWorker(\`
       m._setRoutedListener(() => {});
-      post(m._routeEvents('kept'));\`);
+      post(m._routeEvents('kept'));
+      await next();\`);  // ends once the count is read
     const player = await w.next();
     const held = m._routeCount();
+    w.worker.postMessage('end');
     await w.exited;
     await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
     m._release('kept');
