@@ -326,6 +326,11 @@ void post_player_event(uint64_t player, void *, int what, int param1, int param2
     Post(player, what, param1, param2, obj);
 }
 
+void end_player_route(uint64_t player) {
+    std::lock_guard<std::mutex> lock(channel_mutex());
+    end_route(player);
+}
+
 void post_event(void *weak, int what, int param1, int param2, char *obj) {
     post_player_event(0, weak, what, param1, param2, obj);
 }

@@ -7,8 +7,8 @@
 // channel's batches are delivered on its environment's JS thread. channel_mutex() guards the
 // fields marked below and is never held while calling into JS or into a thread-safe function: a
 // thread that uses a channel's `wake` outside the lock counts itself in `inFlight` first, and
-// nothing releases `wake` or frees the channel before that count is back to 0. Under it, the
-// producers take routeMutex (player_routes.cpp) to find a routed player's channel.
+// nothing releases `wake` or frees the channel before that count is back to 0. It also guards the
+// routes (player_routes.cpp), whose serials' lock is taken under it.
 #ifndef KAVORI_NAPI_EVENT_CHANNEL_H
 #define KAVORI_NAPI_EVENT_CHANNEL_H
 
@@ -55,6 +55,9 @@ void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &ch
 // Replaces the listener of a channel, on its JS thread; a batch being delivered goes on with the
 // new one.
 void set_channel_listener(EventChannel &channel, napi_ref listener);
+
+// The loop end slot's holder: the route of the player goes once its last event is queued.
+void end_player_route(uint64_t player);
 
 // The raw listener's channel: set by raw_listener.cpp under channel_mutex(), read by producers.
 extern EventChannel *rawChannel;

@@ -93,6 +93,7 @@ napi_value RouteEvents(napi_env env, napi_callback_info info) {
         EngineRef mp(frame.proxy()->get_media_player(frame.id()));
         uint64_t serial = 0;
         if (mp) {
+            store_loop_end_callback(end_player_route);  // before the route can exist
             EventChannel *channel = RoutedChannelOf(env, true);
             if (channel == nullptr) {
                 LOGE("napi-->routeEvents registration failed");
@@ -109,7 +110,12 @@ napi_value RouteEvents(napi_env env, napi_callback_info info) {
 }
 
 napi_value RouteCount(napi_env env, napi_callback_info) {
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        count = route_count();
+    }
     napi_value result = nullptr;
-    napi_create_uint32(env, static_cast<uint32_t>(route_count()), &result);
+    napi_create_uint32(env, static_cast<uint32_t>(count), &result);
     return result;
 }

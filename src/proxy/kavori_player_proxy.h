@@ -98,5 +98,8 @@ int message_loop(void *arg);
 // The process-wide poster slot read by every message loop.
 MessageLoopCallback load_message_loop_callback();
 void store_message_loop_callback(MessageLoopCallback callback);
+// Told the serial of each player whose loop has posted its last event, on that loop's thread.
+using LoopEndCallback = void (*)(uint64_t);
+void store_loop_end_callback(LoopEndCallback callback);
 
 #endif

@@ -1,8 +1,9 @@
 // The engine message loop: one per engine player, on that player's message thread. Each engine
 // message becomes at most one event, with the player's serial, for the module-wide poster.
 //
-// Threads: the loop runs only on engine message threads. The poster slot is the one thing shared:
-// JS threads fill it, every message reads it, so a listener registered later is picked up at once.
+// Threads: the loop runs only on engine message threads. The poster and end slots are the one
+// thing shared: JS threads fill them, every message reads the poster, so a listener registered
+// later is picked up at once, and every ending loop reads the end slot.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -138,8 +139,9 @@ EventText BuildText(Text kind, const EngineMessage &message) {
 }
 
 // Written with release and read with acquire so that a poster's own set-up, done before it is
-// installed, is seen by every loop that calls it.
+// installed, is seen by every loop that calls it; the same for the end slot.
 std::atomic<MessageLoopCallback> messageLoopCallback{nullptr};
+std::atomic<LoopEndCallback> loopEndCallback{nullptr};
 
 // The event is only queued by the poster; with no poster yet it is dropped.
 void Post(uint64_t serial, void *weak, const MessageRow &row, const EngineMessage &message) {
@@ -172,7 +174,9 @@ void RunLoop(KavoriCloudMediaPlayer *mp) {
         msg_free_res(&message);
     }
     // Before the loop lets go of mp: its address may be reused by the next player.
-    end_player_serial(mp);
+    uint64_t ended = forget_player_serial(mp);
+    LoopEndCallback onEnd = loopEndCallback.load(std::memory_order_acquire);
+    if (ended != 0 && onEnd != nullptr) onEnd(ended);
 }
 
 }  // namespace
@@ -183,6 +187,10 @@ MessageLoopCallback load_message_loop_callback() {
 
 void store_message_loop_callback(MessageLoopCallback callback) {
     messageLoopCallback.store(callback, std::memory_order_release);
+}
+
+void store_loop_end_callback(LoopEndCallback callback) {
+    loopEndCallback.store(callback, std::memory_order_release);
 }
 
 void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {

@@ -1,10 +1,11 @@
 // Engine player serials and the routes of routed players: which environment's channel gets the
 // events of which player.
 //
-// Threads: creating JS threads and message loops make serials, ending loops forget them, JS threads
-// set routes, and the event channel reads them on message threads and drops them when an
-// environment ends. routeMutex guards both tables; nothing is called under it. The channel may hold
-// its own lock while it takes routeMutex, never the reverse.
+// Threads: creating JS threads and message loops make serials, ending loops forget them. Routes
+// are read and changed only under the event channel's lock, held by the caller: producers read
+// them on message threads, JS threads set them, a closing channel and an ended loop (through the
+// loop's end slot, which the channel installs) drop them. routeMutex guards the serials; it is
+// taken under the channel's lock, never the reverse, and nothing is called under it.
 #ifndef KAVORI_PROXY_PLAYER_ROUTES_H
 #define KAVORI_PROXY_PLAYER_ROUTES_H
 
@@ -21,14 +22,17 @@ struct EventChannel;
 // player's message loop, so that no event can be posted before it exists; it lasts until the loop
 // has posted its last event. 0 only when memory runs out (the player's events are then not routed).
 uint64_t player_serial_of(const KavoriCloudMediaPlayer *mp) noexcept;
-// Forgets mp's serial and its route once its loop has posted its last event; gives the serial.
-uint64_t end_player_serial(const KavoriCloudMediaPlayer *mp);
+// Forgets mp's serial once its loop has posted its last event; gives it (0: it had none).
+uint64_t forget_player_serial(const KavoriCloudMediaPlayer *mp);
 
+// The rest: under the event channel's lock.
 // Routes mp's events to channel, in place of any earlier route; gives the serial, 0 when mp's loop
 // has ended (nothing routed then).
 uint64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel);
-// The channel the events of serial go to, or null; fast while nothing is routed.
+// The channel the events of serial go to, or null.
 EventChannel *route_of(uint64_t serial);
+// Drops the route of serial, whose loop has ended.
+void end_route(uint64_t serial);
 // Drops every route to channel, which stops taking events.
 void drop_routes_to(const EventChannel *channel);
 // Routes held now, for tests: every ended player and environment gives its routes back.
