@@ -32,6 +32,9 @@ demo: build
 test: build
 	@# The check itself must fail on a command that leaves a file behind.
 	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
+	@# Likewise the layer check must fail on a tree whose engine side includes the JS side.
+	@! bash scripts/check-layers.sh test/layers 2>/dev/null || { echo "check-layers missed an include"; exit 1; }
+	bash scripts/check-layers.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
@@ -61,7 +64,7 @@ test-stress: build build-asan
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
 	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
-	test/js/tsan_probe.test.js test/js/registry_threads.test.js
+	test/js/tsan_probe.test.js test/js/registry_threads.test.js test/js/events_routing.test.js
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
@@ -92,7 +95,7 @@ registry-mutant: setup
 
 # Wrong versions of the module that the JS tests must catch.
 js-mutants: setup
-	bash test/js/mutants/run.sh
+	bash test/js/mutants/run.sh $(MUTANTS)
 
 # The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
 # and the example app module checked against the unpacked archive alone.

@@ -34,6 +34,7 @@ class KavoriCloudPlayerNapi {
     // their ids never change, so the last answer is kept without the lock: calls on one player in
     // a row skip the lookup.
     static KavoriCloudPlayerNapi *instanceOf(std::string_view id) {
+        // acquire, paired with LookUpLast's release: the instance found is seen fully built.
         KavoriCloudPlayerNapi *last = last_.load(std::memory_order_acquire);
         return last != nullptr && last->hasId(id) ? last : LookUpLast(id);
     }
