@@ -54,6 +54,9 @@ enum {
 #define KVMP_OPT_CATEGORY_PLAYER 4
 // Player option (int): playback speed as a multiple of real time; 0 plays unpaced.
 #define KVMP_OPT_SPEED "speed"
+// Float property: the playback rate as a multiple of real time, fractions included. Reading it
+// gives the rate in effect; a rate the engine cannot play is refused and the current one kept.
+#define KVMP_PROP_FLOAT_PLAYBACK_RATE 10003
 
 typedef struct EngineMessage {
     int32_t what;

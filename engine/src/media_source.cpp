@@ -78,7 +78,7 @@ std::string audio_codec_text(const AVStream *st) {
 }  // namespace
 
 MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                         int speed, int loop)
+                         double speed, int loop)
     : url_(std::move(url)),
       queue_(queue),
       sink_(std::move(sink)),
@@ -241,7 +241,7 @@ bool MediaSource::due(std::unique_lock<std::mutex> &lk, int64_t media_ms) {
     if (speed_ <= 0) return true;
     Clock::time_point now = Clock::now();
     if (clock_ms(now) >= media_ms) return true;
-    auto wait = std::chrono::microseconds((media_ms - clock_ms(now)) * 1000 / speed_ + 1);
+    auto wait = std::chrono::microseconds(int64_t((media_ms - clock_ms(now)) * 1000 / speed_) + 1);
     cv_.wait_until(lk, now + wait);
     return false;
 }
@@ -328,7 +328,7 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
 int64_t MediaSource::clock_ms(Clock::time_point now) const {
     if (!playing_ || speed_ <= 0) return media_anchor_ms_;
     auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
-    return media_anchor_ms_ + elapsed.count() * speed_ / 1000;
+    return media_anchor_ms_ + int64_t(double(elapsed.count()) * speed_ / 1000);
 }
 
 int MediaSource::start() {
@@ -387,7 +387,7 @@ int MediaSource::seek(int64_t msec) {
     return 0;
 }
 
-void MediaSource::set_speed(int speed) {
+void MediaSource::set_speed(double speed) {
     std::lock_guard<std::mutex> lock(mu_);
     Clock::time_point now = Clock::now();
     media_anchor_ms_ = clock_ms(now);

@@ -44,7 +44,7 @@ class MediaSource {
     // times.
     // clock receives every change of the playback clock for lock-free position reads.
     MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                int speed, int loop);
+                double speed, int loop);
     ~MediaSource() { shutdown(); }
     MediaSource(const MediaSource &) = delete;
     MediaSource &operator=(const MediaSource &) = delete;
@@ -54,7 +54,7 @@ class MediaSource {
     int pause();
     int stop();
     int seek(int64_t msec);
-    void set_speed(int speed);
+    void set_speed(double speed);
     void set_loop(int loop);
     int set_stream_selected(int stream, bool selected);
     bool playing() const;
@@ -102,7 +102,7 @@ class MediaSource {
     std::condition_variable cv_;
     // Guarded by mu_.
     enum class State { kOpening, kReady, kFailed } state_ = State::kOpening;
-    int speed_;
+    double speed_;
     int loop_;
     int passes_ = 0;
     bool playing_ = false;
