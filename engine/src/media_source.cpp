@@ -208,6 +208,7 @@ void MediaSource::announce() {
         selected_.assign(fmt_->nb_streams, true);
         for (unsigned i = 0; i < fmt_->nb_streams; i++)
             stream_types_.push_back(fmt_->streams[i]->codecpar->codec_type);
+        announced_ = true;
         publish_clock();
     }
     queue_.post(KVP_MSG_COMPONENT_OPEN);
@@ -407,6 +408,26 @@ int MediaSource::set_stream_selected(int stream, bool selected) {
     if (stream < 0 || size_t(stream) >= selected_.size()) return AVERROR(EINVAL);
     selected_[stream] = selected;
     return 0;
+}
+
+int64_t MediaSource::stream_count() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return announced_ ? int64_t(stream_types_.size()) : -1;
+}
+
+int64_t MediaSource::stream_type(int64_t index) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!announced_ || index < 0 || size_t(index) >= stream_types_.size()) return -1;
+    switch (stream_types_[index]) {
+        case AVMEDIA_TYPE_VIDEO:
+            return KVMP_STREAM_VIDEO;
+        case AVMEDIA_TYPE_AUDIO:
+            return KVMP_STREAM_AUDIO;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return KVMP_STREAM_TIMEDTEXT;
+        default:
+            return KVMP_STREAM_UNKNOWN;
+    }
 }
 
 bool MediaSource::playing() const {

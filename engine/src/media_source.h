@@ -57,6 +57,10 @@ class MediaSource {
     void set_speed(double speed);
     void set_loop(int loop);
     int set_stream_selected(int stream, bool selected);
+    // The media's streams once prepared: how many, and the KVMP_STREAM_* type of one; -1 when
+    // there is no such stream (yet).
+    int64_t stream_count() const;
+    int64_t stream_type(int64_t index) const;
     bool playing() const;
     int duration_ms() const;
     // Stops the worker and waits for it; never call it on the worker itself.
@@ -119,6 +123,7 @@ class MediaSource {
     int64_t start_ms_ = 0;
     std::vector<bool> selected_;
     std::vector<int> stream_types_;
+    bool announced_ = false;  // stream_types_ is complete
 };
 
 }  // namespace kavori

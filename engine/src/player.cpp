@@ -413,6 +413,14 @@ int64_t kvmp_get_property_int64(KavoriCloudMediaPlayer *mp, int property, int64_
     KV_TRACE(mp).num(property).num(default_value);
     if (!mp) return default_value;
     std::lock_guard<std::mutex> lock(mp->mu);
+    int64_t stream_answer = -1;
+    if (mp->media && property == KVMP_PROP_INT64_STREAM_COUNT) {
+        stream_answer = mp->media->stream_count();
+    } else if (mp->media && property >= KVMP_PROP_INT64_STREAM_TYPE &&
+               property < KVMP_PROP_INT64_STREAM_TYPE + 100) {
+        stream_answer = mp->media->stream_type(property - KVMP_PROP_INT64_STREAM_TYPE);
+    }
+    if (stream_answer >= 0) return stream_answer;
     auto it = mp->int_properties.find(property);
     return it == mp->int_properties.end() ? default_value : it->second;
 }
