@@ -91,7 +91,7 @@ registry-mutant: setup
 	bash test/mutants/registry.sh
 
 # Wrong versions of the module that the JS tests must catch.
-js-mutants: setup
+js-mutants: build
 	bash test/js/mutants/run.sh
 
 # The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
