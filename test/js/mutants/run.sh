@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the module and the event bench's addon from a scratch copy of the tree with each patch
-# here applied, and fails unless the test that guards against it fails (the tests each patch must
-# trip are listed below, by patch name). A patch that changes only the ArkTS package runs against
-# the tree's own build (make build first).
+# Builds the module, the engine, the event bench's addon and the test host from a scratch copy of
+# the tree with each patch here applied, and fails unless the test that guards against it fails
+# (the tests each patch must trip are listed below, by patch name). A patch that changes only the
+# ArkTS package runs against the tree's own build (make js-mutants builds it first).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../../.." && pwd)"
 declare -A guard=(
