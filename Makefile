@@ -12,8 +12,8 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build build-asan demo test test-asan test-stress test-tsan \
-	bench fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
+.PHONY: all setup build build-asan build-bench demo test test-asan test-stress test-tsan \
+	bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
 
 all: build
 
@@ -32,6 +32,9 @@ demo: build
 test: build
 	@# The check itself must fail on a command that leaves a file behind.
 	@! $(CLEAN_TMP) sh -c 'touch "$$TMPDIR/left"' 2>/dev/null || { echo "leaves-nothing missed a file"; exit 1; }
+	@# Likewise the layer check must fail on a tree whose engine side includes the JS side.
+	@! bash scripts/check-layers.sh test/layers 2>/dev/null || { echo "check-layers missed an include"; exit 1; }
+	bash scripts/check-layers.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
@@ -61,7 +64,7 @@ test-stress: build build-asan
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
 	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
-	test/js/tsan_probe.test.js test/js/registry_threads.test.js
+	test/js/tsan_probe.test.js test/js/registry_threads.test.js test/js/events_routing.test.js
 test-tsan: setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
@@ -91,18 +94,25 @@ registry-mutant: setup
 	bash test/mutants/registry.sh
 
 # Wrong versions of the module that the JS tests must catch.
-js-mutants: build
-	bash test/js/mutants/run.sh
+js-mutants: setup
+	bash test/js/mutants/run.sh $(MUTANTS)
 
 # The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
 # and the example app module checked against the unpacked archive alone.
 pack: setup
 	node har/test/pack.js
 
-bench: setup
+build-bench: setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j$(JOBS)
+
+bench: build-bench
 	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
+
+# Instructions per call and per event under callgrind, which load does not move; reports its goals
+# as met or not, and fails only when a run fails.
+bench-count: build-bench
+	JOBS=$(JOBS) bash bench/callgrind_counts.sh
 
 # Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
 # SDK's is, against a stand-in SDK (musl, stub libraries, Node-API names of the module's lowest API

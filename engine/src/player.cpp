@@ -108,6 +108,12 @@ KavoriCloudMediaPlayer *kvmp_create(int (*entry)(void *)) {
     if (!mp) return nullptr;
     if (kavori::trace_on()) TraceLine(__func__, mp->serial).fn(reinterpret_cast<void (*)()>(entry));
     mp->refs.fetch_add(1);  // the message thread's
+    const char *early = getenv("KAVORI_ENGINE_POST_AT_CREATE");
+    mp->post_at_create = early != nullptr && *early != '\0';
+    if (mp->post_at_create) {
+        mp->queue.post(KVP_MSG_FLUSH);
+        release_entry(mp);
+    }
     bool started = guarded(false, [mp, entry] {
         std::thread(message_thread, mp, entry).detach();
         return true;
@@ -115,6 +121,11 @@ KavoriCloudMediaPlayer *kvmp_create(int (*entry)(void *)) {
     if (!started) {
         KavoriCloudMediaPlayer *thread_ref = mp;
         kvmp_dec_ref_p(&thread_ref);
+    } else if (mp->post_at_create) {
+        // The earliest an engine can post: its first message is handled before the creator
+        // gets the player.
+        std::unique_lock<std::mutex> lock(mp->mu);
+        mp->entry_cv.wait(lock, [mp] { return mp->gets >= 2; });
     }
     return mp;
 }
@@ -185,6 +196,11 @@ void kvmp_shutdown(KavoriCloudMediaPlayer *mp) {
 int kvmp_get_msg(KavoriCloudMediaPlayer *mp, EngineMessage *msg, int block) {
     KV_TRACE(mp).ptr(msg).num(block);
     if (!mp || !msg) return -1;
+    if (mp->post_at_create) {
+        std::lock_guard<std::mutex> lock(mp->mu);
+        ++mp->gets;
+        mp->entry_cv.notify_all();
+    }
     return mp->queue.get(msg, block != 0);
 }
 

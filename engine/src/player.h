@@ -30,6 +30,8 @@ struct KavoriCloudMediaPlayer {
 
     // Immutable.
     const int serial;
+    // KAVORI_ENGINE_POST_AT_CREATE was set at creation: the message thread runs at once.
+    bool post_at_create = false;
 
     std::atomic<int> refs{1};
     kavori::MessageQueue queue;
@@ -42,6 +44,7 @@ struct KavoriCloudMediaPlayer {
     // Guarded by mu.
     std::condition_variable entry_cv;
     bool entry_may_run = false;  // set by prepare and shutdown
+    int gets = 0;                // kvmp_get_msg calls, counted when post_at_create
     bool shut_down = false;
     void *weak_thiz = nullptr;
     void *inject_opaque = nullptr;

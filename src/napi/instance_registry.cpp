@@ -85,7 +85,8 @@ std::mutex &registry_mutex() {
 }
 
 KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
-    : proxy_(new KavoriCloudPlayerNapiProxy(id)), id_(id) {
+    : proxy_(new KavoriCloudPlayerNapiProxy(id)), id_(id), idWords_((id.size() + 7) / 8) {
+    if (!id.empty()) std::memcpy(idWords_.data(), id.data(), id.size());
     if (gIsVideo) {
         OH_NativeXComponent_Callback *callback = getNXComponentCallback();
         callback->OnSurfaceCreated = onSurfaceCreatedCB;
@@ -104,7 +105,8 @@ std::atomic<KavoriCloudPlayerNapi *> KavoriCloudPlayerNapi::last_{nullptr};
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpLast(std::string_view id) {
     std::string key(id);
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(key);
-    last_.store(instance, std::memory_order_release);
+    // A host may name an instance by an id with a NUL, which no JS text can match (it ends there).
+    if (id.find('\0') == std::string_view::npos) last_.store(instance, std::memory_order_release);
     return instance;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "util/kavori_export.h"
 
@@ -33,9 +34,16 @@ class KavoriCloudPlayerNapi {
     // their ids never change, so the last answer is kept without the lock: calls on one player in
     // a row skip the lookup.
     static KavoriCloudPlayerNapi *instanceOf(std::string_view id) {
+        // acquire, paired with LookUpLast's release: the instance found is seen fully built.
         KavoriCloudPlayerNapi *last = last_.load(std::memory_order_acquire);
         return last != nullptr && last->hasId(id) ? last : LookUpLast(id);
     }
+    // The last answer of instanceOf whose id holds no NUL, or null: a caller that compares the id
+    // itself while reading it needs no second compare.
+    static KavoriCloudPlayerNapi *lastInstance() { return last_.load(std::memory_order_acquire); }
+    const std::string &id() const { return id_; }
+    // id() as SameBytes compares it.
+    const uint64_t *idWords() const { return idWords_.data(); }
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.
@@ -129,6 +137,7 @@ class KavoriCloudPlayerNapi {
     std::unordered_map<std::string, void *> nativeWindows_;
     OH_NativeXComponent *nativeXComponent_ = nullptr;
     std::string id_;
+    std::vector<uint64_t> idWords_;  // id_ zero-padded to whole words
     uint64_t width_ = 0;
     uint64_t height_ = 0;
     OH_NativeXComponent_TouchEvent touchEvent_{};

@@ -17,6 +17,10 @@ MethodFrame::MethodFrame(napi_env env, napi_callback_info info, size_t argc, con
     }
 }
 
+KavoriCloudPlayerNapi *InstanceOfCallersId(napi_env env, napi_callback_info info) {
+    return KavoriCloudPlayerNapi::instanceOf(KavoriCloudPlayerNapi::getXComponentId(env, info));
+}
+
 std::string &MethodFrame::id() {
     if (idView_.data() == idChars_) {  // still in the read buffer
         texts()[0].assign(idView_);

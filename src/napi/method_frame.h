@@ -13,6 +13,10 @@
 #include "napi/kavori_player_napi.h"
 #include "napi/napi_util.h"
 #include "proxy/kavori_player_proxy.h"
+#include "util/ohos_log.h"
+
+// The instance of the id the empty id stands for: the caller's XComponent id.
+KavoriCloudPlayerNapi *InstanceOfCallersId(napi_env env, napi_callback_info info);
 
 class MethodFrame {
   public:
@@ -55,9 +59,29 @@ class MethodFrame {
     KavoriCloudPlayerNapi *instance_ = nullptr;
 };
 
+// The instance of a method that takes the id alone, found by MethodFrame's rules without building
+// one: the entry line (none when null), argument 0 read as the id and compared with the last id
+// looked up as it is read, and the caller's id for the empty one.
+[[gnu::always_inline]] inline KavoriCloudPlayerNapi *IdOnlyInstance(napi_env env,
+                                                                    napi_callback_info info,
+                                                                    const char *entryLine) {
+    if (entryLine != nullptr) LOGI("%s", entryLine);
+    size_t argc = 1;
+    napi_value arg = nullptr;
+    napi_get_cb_info(env, info, &argc, &arg, nullptr, nullptr);
+    char chars[kJsTextBufferSize];
+    KavoriCloudPlayerNapi *last = KavoriCloudPlayerNapi::lastInstance();
+    bool same = false;
+    size_t length = last != nullptr ? ReadJsTextComparing(env, arg, chars, sizeof(chars),
+                                                          last->idWords(), last->id().size(), same)
+                                    : ReadJsText(env, arg, chars, sizeof(chars));
+    if (length == 0) return InstanceOfCallersId(env, info);
+    return same ? last : KavoriCloudPlayerNapi::instanceOf(std::string_view(chars, length));
+}
+
 // Runs a handler body; a native exception ends as undefined, never crossing into JS.
 template <typename Body>
-napi_value RunMethod(Body &&body) noexcept {
+[[gnu::always_inline]] inline napi_value RunMethod(Body &&body) noexcept {
     try {
         return body();
     } catch (...) {

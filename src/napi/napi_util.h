@@ -5,6 +5,8 @@
 #include <napi/native_api.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 class NapiUtil {
@@ -40,17 +42,48 @@ void LogUncaught(napi_env env, napi_value error);
 
 constexpr int kJsTextBufferSize = 2048;
 
-// JsValueToString's reading into buffer (bufferSize bytes, 1..2048); gives the text's length.
-inline size_t ReadJsText(napi_env env, napi_value value, char *buffer, size_t bufferSize) {
+// Whether the size bytes at text are those of words, zero-padded to whole words: a word at a time,
+// since an id is compared on every call. text has room for size rounded up to whole words.
+inline bool SameBytes(const char *text, const uint64_t *words, size_t size) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "the last word's mask takes low bytes");
+    size_t whole = size / 8;
+    for (size_t i = 0; i < whole; ++i) {
+        uint64_t word;
+        std::memcpy(&word, text + 8 * i, 8);
+        if (word != words[i]) return false;
+    }
+    size_t rest = size % 8;
+    if (rest == 0) return true;
+    uint64_t word;
+    std::memcpy(&word, text + 8 * whole, 8);  // bytes past size are masked off
+    return ((word ^ words[whole]) & ((uint64_t{1} << (8 * rest)) - 1)) == 0;
+}
+
+// JsValueToString's reading into buffer (bufferSize bytes, 1..2048), compared with the wantSize
+// bytes of want (words as SameBytes takes them, holding no NUL; bufferSize then a multiple of 8)
+// unless want is null. Gives the text's length; same tells whether the text is want's.
+inline size_t ReadJsTextComparing(napi_env env, napi_value value, char *buffer, size_t bufferSize,
+                                  const uint64_t *want, size_t wantSize, bool &same) {
     size_t length = 0;
     napi_get_value_string_utf8(env, value, buffer, bufferSize, &length);
     // A JS string may hold a NUL; the text ends there. The cap keeps the scan inside what a
-    // runtime that reports the untruncated length has written (nothing for a non-string). Byte
-    // by byte: wide loads over bytes just stored wait for the stores, and ids are short.
+    // runtime that reports the untruncated length has written (nothing for a non-string).
     size_t limit = std::min(length, bufferSize - 1);
+    // Bytes equal to want's are no NUL, so the text is want's when it ends right after them.
+    same = want != nullptr && wantSize <= limit &&
+           (wantSize == limit || buffer[wantSize] == '\0') && SameBytes(buffer, want, wantSize);
+    if (same) return wantSize;
+    // Byte by byte: only a new id comes here, and ids are short.
     size_t end = 0;
     while (end < limit && buffer[end] != '\0') ++end;
     return end;
+}
+
+// JsValueToString's reading into buffer (bufferSize bytes, 1..2048); gives the text's length.
+inline size_t ReadJsText(napi_env env, napi_value value, char *buffer, size_t bufferSize) {
+    bool same = false;
+    return ReadJsTextComparing(env, value, buffer, bufferSize, nullptr, 0, same);
 }
 
 #endif

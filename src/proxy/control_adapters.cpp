@@ -10,6 +10,7 @@
 
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
+#include "proxy/registry_read.h"
 #include "util/ohos_log.h"
 
 using Proxy = KavoriCloudPlayerNapiProxy;

@@ -3,7 +3,7 @@
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker call the
 // operations; player_registry.cpp says how the registry behind them is guarded. Engine message
-// threads only run message_loop.
+// threads only run message_loop (message_loop.cpp).
 #ifndef KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 #define KAVORI_PROXY_KAVORI_PLAYER_PROXY_H
 
@@ -16,9 +16,9 @@
 
 struct RegistryEntry;
 
-// Poster of engine events: (weak value, what, param1, param2, text or null; the text is the
-// poster's to free with free()).
-using MessageLoopCallback = void (*)(void *, int, int, int, char *);
+// Poster of engine events: (serial of the posting player or 0, weak value, what, param1, param2,
+// text or null; the text is the poster's to free with free()).
+using MessageLoopCallback = void (*)(uint64_t, void *, int, int, int, char *);
 
 class KavoriCloudPlayerNapiProxy {
   public:
@@ -85,30 +85,26 @@ class KavoriCloudPlayerNapiProxy {
     // Hands a pipe: duplicate to the registered mp, to be closed when mp ends; false when mp is
     // no longer the id's player.
     bool keep_duplicate(KavoriCloudMediaPlayer *mp, int fd);
-    // get_media_player for the proxy's own id, without copying or hashing it.
+    // get_media_player for the proxy's own id, without copying or hashing it (registry_read.h).
     KavoriCloudMediaPlayer *own_media_player();
+    // The own id's registry entry, looked up under the lock on first use.
+    RegistryEntry *own_entry();
+#ifdef KAVORI_REGISTRY_READ_LOCKED
+    KavoriCloudMediaPlayer *locked_read(RegistryEntry *entry);  // the read under the lock
+#endif
 
     std::string id_;
     std::atomic<RegistryEntry *> entry_{nullptr};  // the own id's registry entry once looked up
     std::atomic<bool> globalInited_{false};
 };
 
-// Thread entry handed to kvmp_create; runs on the player's message thread.
+// Thread entry handed to kvmp_create; runs on the player's message thread (message_loop.cpp).
 int message_loop(void *arg);
-// Drains the player's messages until the engine reports the end.
-void message_loop_n(void *mp);
 // The process-wide poster slot read by every message loop.
 MessageLoopCallback load_message_loop_callback();
 void store_message_loop_callback(MessageLoopCallback callback);
-
-// Engine player serials: positive, never reused, so that an event of an ended player is told
-// apart from one of its successor under the same id. A serial lasts from its player's creation
-// until that player's message loop has posted its last event.
-// Gives mp (just created) its serial; 0 when memory runs out (its events are then not routed).
-uint64_t assign_player_serial(KavoriCloudMediaPlayer *mp) noexcept;
-// The serial of mp, which the caller holds a reference to; 0 once its loop has ended.
-uint64_t player_serial(const KavoriCloudMediaPlayer *mp);
-// The serial of the player whose message loop posts on this thread; 0 on any other thread.
-uint64_t posting_player_serial();
+// Told the serial of each player whose loop has posted its last event, on that loop's thread.
+using LoopEndCallback = void (*)(uint64_t);
+void store_loop_end_callback(LoopEndCallback callback);
 
 #endif

@@ -1,20 +1,17 @@
 // The engine message loop: one per engine player, on that player's message thread. Each engine
-// message becomes at most one event tuple for the module-wide poster.
+// message becomes at most one event, with the player's serial, for the module-wide poster.
 //
-// Threads: runs only on engine message threads. The poster slot is read atomically per message,
-// so a listener registered later is picked up at once. serialMutex guards the serial table, which
-// creating JS threads fill, method calls read and ending loops empty; nothing else is called under
-// it.
+// Threads: the loop runs only on engine message threads. The poster and end slots are the one
+// thing shared: JS threads fill them, every message reads the poster, so a listener registered
+// later is picked up at once, and every ending loop reads the end slot.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <iterator>
-#include <mutex>
-#include <new>
-#include <unordered_map>
 
 #include "kvmp.h"
-#include "napi/event_bridge.h"
 #include "proxy/kavori_player_proxy.h"
+#include "proxy/player_routes.h"
 #include "util/event_text.h"
 #include "util/ohos_log.h"
 
@@ -141,83 +138,69 @@ EventText BuildText(Text kind, const EngineMessage &message) {
     }
 }
 
+// Written with release and read with acquire so that a poster's own set-up, done before it is
+// installed, is seen by every loop that calls it; the same for the end slot.
+std::atomic<MessageLoopCallback> messageLoopCallback{nullptr};
+std::atomic<LoopEndCallback> loopEndCallback{nullptr};
+
 // The event is only queued by the poster; with no poster yet it is dropped.
-void Post(void *weak, const MessageRow &row, const EngineMessage &message) {
+void Post(uint64_t serial, void *weak, const MessageRow &row, const EngineMessage &message) {
     EventText text = BuildText(row.text, message);
     MessageLoopCallback poster = load_message_loop_callback();
     if (poster == nullptr) return;
-    poster(weak, row.what, Resolve(row.param1, message), Resolve(row.param2, message),
+    poster(serial, weak, row.what, Resolve(row.param1, message), Resolve(row.param2, message),
            text.release());
 }
 
-void Dispatch(void *weak, const EngineMessage &message) {
+void Dispatch(uint64_t serial, void *weak, const EngineMessage &message) {
     const MessageRow *row = FindRow(message.what);
     if (row == nullptr) {
         LOGI("unknown KVP_MSG_xxx(%d)\n", message.what);
         return;
     }
     LogRow(*row, message);
-    if (row->posts) Post(weak, *row, message);
+    if (row->posts) Post(serial, weak, *row, message);
 }
 
-// Never destroyed: detached message threads may still end their loops while the process exits.
-std::mutex &serialMutex = *new std::mutex;
-// Players from creation until their loop ends; guarded by serialMutex. An entry goes before the
-// loop drops its reference, so a player's address is never found with an older player's serial.
-auto &loopSerials = *new std::unordered_map<const KavoriCloudMediaPlayer *, uint64_t>;
-uint64_t lastSerial = 0;  // guarded by serialMutex
-
-thread_local uint64_t postingSerial = 0;
-
-uint64_t ForgetSerial(const KavoriCloudMediaPlayer *mp) {
-    std::lock_guard<std::mutex> lock(serialMutex);
-    auto it = loopSerials.find(mp);
-    if (it == loopSerials.end()) return 0;
-    uint64_t serial = it->second;
-    loopSerials.erase(it);
-    return serial;
+void RunLoop(KavoriCloudMediaPlayer *mp) {
+    LOGI("napi_proxy-->message_loop_n");
+    void *weak = kvmp_get_weak_thiz(mp);
+    // Taken before the first message: made here when the creator has not made it yet, so no event
+    // of the player goes out without it.
+    const uint64_t serial = player_serial_of(mp);
+    EngineMessage message{};
+    while (kvmp_get_msg(mp, &message, 1) > 0) {
+        Dispatch(serial, weak, message);
+        msg_free_res(&message);
+    }
+    // Before the loop lets go of mp: its address may be reused by the next player.
+    uint64_t ended = forget_player_serial(mp);
+    LoopEndCallback onEnd = loopEndCallback.load(std::memory_order_acquire);
+    if (ended != 0 && onEnd != nullptr) onEnd(ended);
 }
 
 }  // namespace
 
-uint64_t assign_player_serial(KavoriCloudMediaPlayer *mp) noexcept {
-    try {
-        std::lock_guard<std::mutex> lock(serialMutex);
-        uint64_t serial = lastSerial + 1;
-        loopSerials[mp] = serial;
-        lastSerial = serial;
-        return serial;
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
+MessageLoopCallback load_message_loop_callback() {
+    return messageLoopCallback.load(std::memory_order_acquire);
 }
 
-uint64_t player_serial(const KavoriCloudMediaPlayer *mp) {
-    std::lock_guard<std::mutex> lock(serialMutex);
-    auto it = loopSerials.find(mp);
-    return it == loopSerials.end() ? 0 : it->second;
+void store_message_loop_callback(MessageLoopCallback callback) {
+    messageLoopCallback.store(callback, std::memory_order_release);
 }
 
-uint64_t posting_player_serial() {
-    return postingSerial;
+void store_loop_end_callback(LoopEndCallback callback) {
+    loopEndCallback.store(callback, std::memory_order_release);
 }
 
-void message_loop_n(void *arg) {
+void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
+    store_message_loop_callback(callback);
+}
+
+int message_loop(void *arg) {
+    LOGI("napi_proxy-->message_loop");
     auto *mp = static_cast<KavoriCloudMediaPlayer *>(arg);
-    LOGI("napi_proxy-->message_loop_n");
-    void *weak = kvmp_get_weak_thiz(mp);
-    EngineMessage message{};
-    bool serialRead = false;
-    while (kvmp_get_msg(mp, &message, 1) > 0) {
-        // Read once, at the first message: the engine may start the loop before the creator has
-        // assigned the serial, but posts nothing before the player is prepared.
-        if (!serialRead) {
-            postingSerial = player_serial(mp);
-            serialRead = true;
-        }
-        Dispatch(weak, message);
-        msg_free_res(&message);
-    }
-    postingSerial = 0;
-    if (uint64_t serial = ForgetSerial(mp)) end_routes(serial);
+    RunLoop(mp);
+    kvmp_dec_ref_p(&mp);
+    return 0;
 }

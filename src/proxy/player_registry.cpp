@@ -1,13 +1,17 @@
-// Engine players by instance id, the creating and ending operations, the message-thread entry and
-// the process-wide event poster.
+// Engine players by instance id, and the creating and ending operations.
 //
 // Threads: JS threads (methods, surface callbacks) and the stop-recording worker reach the
 // registry. registryMutex_ guards mediaPlayerMap_ and the entries' descriptors, and serialises
 // every change of an entry's player; the only engine call made under it is kvmp_inc_ref. A proxy
 // reads its own entry's player without the lock: the reader shows the entry in a ReaderSlot while
 // it takes its reference, and whoever takes a player out of an entry waits until no slot shows that
-// entry before it drops the registry's reference. Message threads touch only messageLoopCallback_,
-// an atomic slot.
+// entry before it drops the registry's reference. Message threads do not touch the registry.
+//
+// Memory order of the lock-free read. Reader: show the entry in a slot, then load the entry's
+// player. Taker: exchange the player for null, then look at every slot. Each side stores, then
+// loads what the other stores, so both pairs are seq_cst: any weaker order lets each side miss the
+// other's store (the reader keeps a player whose last reference the taker drops). The slot's clear
+// is a release, so the reader's kvmp_inc_ref is done before the taker can see the slot free.
 #include <unistd.h>
 
 #include <atomic>
@@ -21,57 +25,22 @@
 
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
+#include "proxy/player_routes.h"
+#include "proxy/registry_read.h"
 #include "util/ohos_log.h"
 
-// Entries are emptied, never erased: a proxy keeps a pointer to its own (map nodes stay put while
-// the map grows), so the calls of every JS method skip the hashing.
-struct RegistryEntry {
-    // Holds the registry's reference when not null; changed under registryMutex_ only.
-    std::atomic<KavoriCloudMediaPlayer *> mp{nullptr};
-    std::vector<int> fds;  // duplicates mp reads as pipe: sources; registryMutex_
-};
+ReaderSlot readerSlots[kReaderSlots];
 
 namespace {
 
-// Entries being read without the lock, one per slot. A reader starts its search for a free slot at
-// one hashed from where its stack lies, so threads mostly start apart and a thread mostly finds the
-// same slot (and cache line) again; two threads may still hash alike, and then the later one takes
-// the next free slot. The slots only have to be many enough that a free one is always near.
-struct alignas(64) ReaderSlot {
-    std::atomic<const RegistryEntry *> reading{nullptr};
-};
-constexpr size_t kReaderSlots = 64;
-ReaderSlot readerSlots[kReaderSlots];
-
-// Shows an entry in a free slot (a full fence) for as long as it lives, and clears the slot even
-// when the reference taken meanwhile throws: a slot left showing an entry would have the next
-// release of its player wait forever.
-class ReadingShown {
-  public:
-    explicit ReadingShown(const RegistryEntry *entry) {
-        char here = 0;
-        // 64 KiB pieces of the stack, mixed so that stacks a power of two apart spread out.
-        uint64_t piece = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&here) >> 16);
-        size_t i = static_cast<size_t>((piece * 0x9E3779B97F4A7C15ull) >> 58) % kReaderSlots;
-        for (;; i = (i + 1) % kReaderSlots) {
-            const RegistryEntry *none = nullptr;
-            if (readerSlots[i].reading.compare_exchange_strong(none, entry)) break;
-        }
-        slot_ = &readerSlots[i];
-    }
-    ~ReadingShown() { slot_->reading.store(nullptr, std::memory_order_release); }
-    ReadingShown(const ReadingShown &) = delete;
-    ReadingShown &operator=(const ReadingShown &) = delete;
-
-  private:
-    ReaderSlot *slot_;
-};
-
 // Called once entry's player is taken out: afterwards no thread is still taking a reference on it
-// through the entry. A reader holds its slot for one kvmp_inc_ref only.
+// through the entry. A reader holds its slot for one kvmp_inc_ref only, so a slot showing the entry
+// is almost always free again before a yield returns; no spin before it, since the holder may need
+// this very core.
 void AwaitReaders(const RegistryEntry *entry) {
     for (ReaderSlot &slot : readerSlots) {
-        while (slot.reading.load() == entry) std::this_thread::yield();
+        // seq_cst: see the file's opening; it also acquires the reader's inc_ref.
+        while (slot.reading.load(std::memory_order_seq_cst) == entry) std::this_thread::yield();
     }
 }
 
@@ -84,46 +53,55 @@ RegistryEntry *FindEntry(const std::string &id) {
     return it == mediaPlayerMap_.end() ? nullptr : &it->second;
 }
 
-std::atomic<MessageLoopCallback> messageLoopCallback_{nullptr};
-
-// Gives back what an entry held, outside the lock. The player is shut down by then, so nothing
-// reads the duplicates any more.
-void Discard(const RegistryEntry *entry, KavoriCloudMediaPlayer *mp, std::vector<int> &fds) {
-    AwaitReaders(entry);
-    if (mp != nullptr) kvmp_dec_ref_p(&mp);
-    for (int fd : fds) {
-        close(fd);
+// What an entry held, taken out under the lock and given back, outside it, when this goes. The
+// player is shut down by then, so nothing reads the duplicates any more.
+class TakenOut {
+  public:
+    TakenOut() = default;
+    explicit TakenOut(RegistryEntry *entry)
+        : entry_(entry), mp_(entry->mp.exchange(nullptr, std::memory_order_seq_cst)) {
+        // seq_cst: see the file's opening (the taker's store before its slot loads).
+        fds_.swap(entry->fds);
     }
-    fds.clear();
-}
+    ~TakenOut() {
+        if (entry_ == nullptr) return;
+        AwaitReaders(entry_);
+        if (mp_ != nullptr) kvmp_dec_ref_p(&mp_);
+        for (int fd : fds_) {
+            close(fd);
+        }
+    }
+    TakenOut(TakenOut &&other) noexcept
+        : entry_(std::exchange(other.entry_, nullptr)),
+          mp_(std::exchange(other.mp_, nullptr)),
+          fds_(std::move(other.fds_)) {}
+    // Swaps: what this held is given back with other.
+    TakenOut &operator=(TakenOut &&other) noexcept {
+        std::swap(entry_, other.entry_);
+        std::swap(mp_, other.mp_);
+        fds_.swap(other.fds_);
+        return *this;
+    }
+
+    KavoriCloudMediaPlayer *player() const { return mp_; }
+
+  private:
+    const RegistryEntry *entry_ = nullptr;
+    KavoriCloudMediaPlayer *mp_ = nullptr;
+    std::vector<int> fds_;
+};
 
 // Takes the id's entry out if it still names mp (another thread may have replaced it).
 void Unregister(const std::string &id, KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
-    KavoriCloudMediaPlayer *dropped = nullptr;
-    std::vector<int> fds;
-    RegistryEntry *entry = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        entry = FindEntry(id);
-        if (entry == nullptr || entry->mp.load() != mp) {
-            return;
-        }
-        dropped = entry->mp.exchange(nullptr);
-        fds.swap(entry->fds);
-    }
-    Discard(entry, dropped, fds);
+    TakenOut taken;
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    RegistryEntry *entry = FindEntry(id);
+    if (entry == nullptr || entry->mp.load(std::memory_order_relaxed) != mp) return;
+    taken = TakenOut(entry);
 }
 
 }  // namespace
-
-MessageLoopCallback load_message_loop_callback() {
-    return messageLoopCallback_.load(std::memory_order_acquire);
-}
-
-void store_message_loop_callback(MessageLoopCallback callback) {
-    messageLoopCallback_.store(callback, std::memory_order_release);
-}
 
 KavoriCloudPlayerNapiProxy::KavoriCloudPlayerNapiProxy(std::string &id) : id_(id) {}
 
@@ -131,87 +109,70 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::get_media_player(std::string
     if (id == id_) return own_media_player();
     std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id);
-    KavoriCloudMediaPlayer *mp = entry == nullptr ? nullptr : entry->mp.load();
+    // relaxed: under registryMutex_, which orders every change.
+    KavoriCloudMediaPlayer *mp =
+        entry == nullptr ? nullptr : entry->mp.load(std::memory_order_relaxed);
     if (mp != nullptr) kvmp_inc_ref(mp);
     return mp;
 }
 
-// The path of every JS method. The read of the entry's player and the reference it takes are one
-// step for whoever takes the player out: either under the lock (KAVORI_REGISTRY_READ_LOCKED, the
-// build bench/ab_registry_read.sh compares) or, by default, shown in a reader slot.
-KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::own_media_player() {
-    RegistryEntry *entry = entry_.load(std::memory_order_acquire);
-    if (entry == nullptr) {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        entry = &mediaPlayerMap_[id_];
-        entry_.store(entry, std::memory_order_release);
-    }
-#ifdef KAVORI_REGISTRY_READ_LOCKED
+RegistryEntry *KavoriCloudPlayerNapiProxy::own_entry() {
     std::lock_guard<std::mutex> lock(registryMutex_);
-#else
-    ReadingShown shown(entry);  // seen by AwaitReaders before mp can be dropped
-#endif
-    KavoriCloudMediaPlayer *mp = entry->mp.load();
+    RegistryEntry *entry = &mediaPlayerMap_[id_];
+    // release: pairs with own_media_player's acquire, so a finder sees the node built.
+    entry_.store(entry, std::memory_order_release);
+    return entry;
+}
+
+#ifdef KAVORI_REGISTRY_READ_LOCKED
+KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::locked_read(RegistryEntry *entry) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    // relaxed: under registryMutex_, which orders every change.
+    KavoriCloudMediaPlayer *mp = entry->mp.load(std::memory_order_relaxed);
     if (mp != nullptr) kvmp_inc_ref(mp);
     return mp;
 }
+#endif
 
 // A null mp gives back the registered player's reference and duplicates and leaves the entry
 // holding null; a non-null mp fills an entry only while it holds no player.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::set_media_player(std::string id,
                                                                      KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->set_media_player");
-    KavoriCloudMediaPlayer *dropped = nullptr;
-    std::vector<int> fds;
-    KavoriCloudMediaPlayer *stored = nullptr;
-    RegistryEntry *entry = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(registryMutex_);
-        entry = &mediaPlayerMap_[id];
-        if (mp == nullptr) {
-            dropped = entry->mp.exchange(nullptr);
-            fds.swap(entry->fds);
-        } else if (entry->mp.load() == nullptr) {
-            kvmp_inc_ref(mp);
-            entry->mp.store(mp);
-        }
-        stored = entry->mp.load();
+    TakenOut taken;
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    RegistryEntry *entry = &mediaPlayerMap_[id];
+    if (mp == nullptr) {
+        taken = TakenOut(entry);
+    } else if (entry->mp.load(std::memory_order_relaxed) == nullptr) {
+        kvmp_inc_ref(mp);
+        // release: a lock-free reader that finds mp finds it created.
+        entry->mp.store(mp, std::memory_order_release);
     }
-    Discard(entry, dropped, fds);
-    return stored;
+    return entry->mp.load(std::memory_order_relaxed);
 }
 
 // A player still named by the entry is ended with it: once unreachable it would only keep its
 // thread and descriptors for good.
 void KavoriCloudPlayerNapiProxy::delete_media_player(std::string id) {
-    KavoriCloudMediaPlayer *dropped = nullptr;
-    std::vector<int> fds;
-    RegistryEntry *entry = nullptr;
+    TakenOut taken;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);
-        entry = FindEntry(id);
-        if (entry == nullptr) {
-            return;
-        }
-        dropped = entry->mp.exchange(nullptr);
-        fds.swap(entry->fds);
+        RegistryEntry *entry = FindEntry(id);
+        if (entry == nullptr) return;
+        taken = TakenOut(entry);
     }
-    if (dropped != nullptr) {
-        kvmp_shutdown(dropped);
-    }
-    Discard(entry, dropped, fds);
-}
-
-void KavoriCloudPlayerNapiProxy::message_loop_callback(MessageLoopCallback callback) {
-    store_message_loop_callback(callback);
+    if (taken.player() != nullptr) kvmp_shutdown(taken.player());
 }
 
 // The player is registered before the caller configures it; null when the id already has one or the
 // engine made none.
 KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *operation) {
-    if (!globalInited_.load()) {
+    // relaxed: only skips a repeat of kvmp_global_init, which runs once inside however often it is
+    // called and orders itself.
+    if (!globalInited_.load(std::memory_order_relaxed)) {
         kvmp_global_init();
-        globalInited_.store(true);
+        globalInited_.store(true, std::memory_order_relaxed);
     }
     if (EngineRef existing{own_media_player()}) {
         LOGE("napi_proxy-->%s player exists", operation);
@@ -222,7 +183,9 @@ KavoriCloudMediaPlayer *KavoriCloudPlayerNapiProxy::create_player(const char *op
         LOGE("napi_proxy-->%s create failed", operation);
         return nullptr;
     }
-    assign_player_serial(mp);
+    // Made before anyone can shut mp down, so before its loop can end: a serial is never made
+    // after its player's loop.
+    player_serial_of(mp);
     if (set_media_player(id_, mp) != mp) {
         // A racing creator registered first.
         LOGE("napi_proxy-->%s player exists", operation);
@@ -270,14 +233,6 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup() {
     kvmp_set_inject_opaque(mp.get(), kvmp_get_weak_thiz(mp.get()));
 }
 
-int message_loop(void *arg) {
-    LOGI("napi_proxy-->message_loop");
-    message_loop_n(arg);
-    auto *mp = static_cast<KavoriCloudMediaPlayer *>(arg);
-    kvmp_dec_ref_p(&mp);
-    return 0;
-}
-
 // The engine frees the player once its message thread has let go too.
 void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine) {
     EngineRef mp(own_media_player());
@@ -314,7 +269,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {
 bool KavoriCloudPlayerNapiProxy::keep_duplicate(KavoriCloudMediaPlayer *mp, int fd) {
     std::lock_guard<std::mutex> lock(registryMutex_);
     RegistryEntry *entry = FindEntry(id_);
-    if (entry == nullptr || entry->mp.load() != mp) {
+    if (entry == nullptr || entry->mp.load(std::memory_order_relaxed) != mp) {  // under the lock
         return false;
     }
     entry->fds.push_back(fd);

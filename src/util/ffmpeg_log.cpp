@@ -66,6 +66,7 @@ void av_log_callback(void *ptr, int level, const char *fmt, va_list args) {
     // buffer's heap. A message longer than that is formatted again into a buffer of our own.
     av_bprint_init(&message, 0, AV_BPRINT_SIZE_AUTOMATIC);
 
+    // relaxed: the flag carries nothing but itself, as FFmpeg's own static does.
     if (g_print_prefix.load(std::memory_order_relaxed) && ptr != nullptr) {
         WritePrefixes(ptr, &parentPrefix, &contextPrefix);
     }

@@ -18,6 +18,7 @@ KAVORI_EXPORT void __ohos_log_print_debug(int level, const char *tag, const char
                                           const char *fmt, ...)
     __attribute__((format(printf, 5, 6)));
 
+// Relaxed: the switch publishes nothing else; a thread that sees it late logs a line less.
 static inline bool ohos_log_is_on(void) {
     return __atomic_load_n(&g_ohos_log_on, __ATOMIC_RELAXED);
 }

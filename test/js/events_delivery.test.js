@@ -288,3 +288,42 @@ test('a flood\'s buffers go back once it is delivered', () => {
   assert.strictEqual(grown, 'true', r.out);
   assert.ok(Number(retained) < 96, `${retained} MB kept after the flood`);
 });
+
+test('routed: an engine player that posts before its creator has it is routed all the same', () => {
+  const r = child(`
+    const raw = [];
+    const got = [];
+    m._setMessageListener('early', (...a) => raw.push(a));
+    m._setRoutedListener((...a) => got.push(a));
+    m._native_init_audio('early');  // the engine has handled its first message by now
+    const player = m._routeEvents('early');
+    m._setDataSource('early', 'script:502,1,2;300');
+    m._prepareAsync('early');
+    (async () => {
+      await until(() => raw.length === 3 && got.length === 2,
+        () => \`\${raw.length} raw, \${got.length} routed\`);
+      m._release('early');
+      console.log(JSON.stringify({ player, raw, got }));
+    })();`, [], { KAVORI_ENGINE_POST_AT_CREATE: '1' });
+  assert.strictEqual(r.status, 0, r.err);
+  const { player, raw, got } = JSON.parse(r.out);
+  assert.ok(player > 0);
+  assert.deepStrictEqual(raw, [[0, 0, 0], [3, 1, 2], [2, 0, 0]]);
+  assert.deepStrictEqual(got, [[player, 3, 1, 2], [player, 2, 0, 0]]);
+});
+
+test('routed: events posted while the listener is null reach no later listener', async () => {
+  m._setMessageListener('delivery', () => {});
+  m._setRoutedListener(() => {});
+  m._setRoutedListener(null);
+  const muted = startRouted('502,1,1*50;4741');
+  blockUntilRead(4741);  // all 50 are posted, while no listener is set
+  const got = [];
+  m._setRoutedListener((...e) => got.push(e));
+  const heard = startRouted('502,2,2;300');
+  await until(() => got.some((e) => e[0] === heard.player && e[1] === 2), 'the second player\'s end');
+  m._release(muted.id);
+  m._release(heard.id);
+  assert.deepStrictEqual(got, [[heard.player, 3, 2, 2], [heard.player, 2, 0, 0]]);
+  m._setRoutedListener(null);
+});

@@ -22,7 +22,7 @@ const COMMON = [
   '_setStreamSelected', '_getMediaMeta', '_nativeOpenlog',
 ];
 const MODULE_TABLE = [...COMMON, '_native_init', '_native_init_audio', '_native_setup', '_native_setup_audio'];
-const ROUTING = ['_setRoutedListener', '_routeEvents'];
+const ROUTING = ['_setRoutedListener', '_routeEvents', '_routeCount'];
 const EXPORT_TABLE = [...COMMON, '_native_init', '_native_setup', '_startRecord', '_stopRecord',
   '_isRecord', '_addExtSubtitleUrl'];
 
@@ -216,6 +216,27 @@ test('arguments are read as texts: other types, missing ones, long and embedded 
   // The id ends at its NUL too: no second instance for what follows it.
   m._getDuration('conv\0tail');
   assert.deepStrictEqual(createLines(log.take()), []);
+});
+
+test('id-only methods reach the player of the id they read, whichever id came before', () => {
+  // Ids a word long and one byte off it, prefixes of each other, and two words long with a tail.
+  const ids = ['idword08', 'idword09', 'idword0', 'idword08x', 'idword08idword08',
+    'idword08idword08y', 'idword08idword08z', 'w'.repeat(2047)];
+  ids.forEach((id, i) => {
+    m._native_init_audio(id);
+    m._setLoopCount(id, String(i + 2));
+  });
+  const count = (id) => ids.indexOf(id) + 2;
+  for (const a of ids) {
+    for (const b of ids) {
+      assert.deepStrictEqual([m._getLoopCount(a), m._getLoopCount(b)], [count(a), count(b)], `${a} ${b}`);
+    }
+  }
+  // Read as texts: cut at a NUL and at 2047 bytes.
+  m._getLoopCount('idword08x');
+  assert.strictEqual(m._getLoopCount('idword08\0x'), count('idword08'));
+  assert.strictEqual(m._getLoopCount('w'.repeat(3000)), count('w'.repeat(2047)));
+  for (const id of ids) m._release(id);
 });
 
 test('results keep their JS types without an engine player', async () => {

@@ -153,6 +153,11 @@ export interface KavoriPlayerRouting {
    * loop has posted its last event; an ended player's late events still carry its old serial.
    */
   _routeEvents(id: string): number;
+  /**
+   * The number of routes the module holds now: for tests, which check that every ended player
+   * and environment gives its routes back.
+   */
+  _routeCount(): number;
 }
 
 /** The module's exports object, as a default import gives it. */
@@ -197,3 +202,4 @@ export declare const _native_setup: KavoriPlayerMethods['_native_setup'];
 export declare const _native_setup_audio: KavoriPlayerMethods['_native_setup_audio'];
 export declare const _setRoutedListener: KavoriPlayerRouting['_setRoutedListener'];
 export declare const _routeEvents: KavoriPlayerRouting['_routeEvents'];
+export declare const _routeCount: KavoriPlayerRouting['_routeCount'];

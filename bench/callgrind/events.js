@@ -1,0 +1,59 @@
+'use strict';
+// One subject of bench/callgrind_counts.sh, run under callgrind: `node events.js <subject> <n>`
+// delivers n events (after a warm-up of n / 10) to one listener, for the script to count the
+// JS thread's instructions per event. Subjects: floor (the listener called n times in a loop on
+// the JS thread, one handle scope each), bridge (the bench addon's copy of the bridge fed by one
+// producer thread), and the engine road of bench/routed.js: raw, routed and package.
+const path = require('node:path');
+const { loadModule, buildDir } = require('../../test/js/loader.js');
+
+const [subject, n] = [process.argv[2], Number(process.argv[3])];
+
+function benchAddon() {
+  loadModule();
+  const addon = { exports: {} };
+  process.dlopen(addon, path.join(buildDir, 'kavori_bench_events.node'));
+  return addon.exports;
+}
+
+// The listener of bench/events.js, with the same arguments on both sides.
+async function direct() {
+  const bench = benchAddon();
+  let count = 0;
+  let target = 0;
+  let finished = null;
+  function listener(what, seq, stamp) {
+    if (++count === target) finished(stamp);
+  }
+  bench._setMessageListener('count-events', listener);
+  const keep = setInterval(() => {}, 1000);  // the bridge's wake-up keeps no process alive
+  let total = 0;
+  for (const events of [n / 10, n]) {
+    total += events;
+    count = 0;
+    target = events;
+    const done = new Promise((resolve) => { finished = resolve; });
+    if (subject === 'floor') {
+      bench.floor(listener, events);
+      finished();
+    } else {
+      bench.produceBridge(1, events, 0);
+    }
+    await done;
+    bench.join();
+  }
+  clearInterval(keep);
+  return total;
+}
+
+async function road() {
+  const { measure, REPS } = require('../routed.js');
+  await measure(subject, n);
+  return n / 10 + REPS * n;
+}
+
+// Prints the number of events delivered, warm-up included.
+(subject === 'floor' || subject === 'bridge' ? direct() : road()).then(console.log, (e) => {
+  console.error(e);
+  process.exit(1);
+});

@@ -1,0 +1,340 @@
+// Threads: see event_channel.h.
+#include "napi/event_channel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "napi/napi_util.h"
+#include "proxy/player_routes.h"
+#include "util/ohos_log.h"
+
+EventChannel *rawChannel = nullptr;
+
+namespace {
+
+// Events are held by value: queueing allocates nothing once the vectors have grown.
+using Batch = std::vector<CallbackContext>;
+
+// Storage each of a channel's two buffers keeps once a flood is over; larger ones go back.
+constexpr size_t kKeptBatchBytes = 1 << 20;
+
+// Takes a channel out of service; its queued events go to `dropped`, freed by the caller unlocked.
+void CloseLocked(EventChannel &channel, Batch &dropped) {
+    channel.open = false;
+    channel.listening = false;
+    dropped.swap(channel.queue);
+    if (rawChannel == &channel) rawChannel = nullptr;
+    if (channel.onClose != nullptr) channel.onClose(channel);
+    drop_routes_to(&channel);
+}
+
+// Waits until no thread but the `own` ones counted by the caller uses channel.wake. Each such use
+// is one non-blocking call, so the wait is short.
+void AwaitIdleLocked(std::unique_lock<std::mutex> &lock, EventChannel &channel, int own = 0) {
+    channel.idle.wait(lock, [&channel, own] { return channel.inFlight == own; });
+}
+
+// Notified under the lock: a waiter may free the channel as soon as it has the lock back.
+void LeaveLocked(EventChannel &channel) {
+    --channel.inFlight;
+    channel.idle.notify_all();
+}
+
+// The producers' way in. Their critical sections are one push_back (tens of nanoseconds), so a
+// producer that finds the lock taken gives its core away a few times before it sleeps in the
+// kernel, where the holder would have to wake it with a system call. 16 yields outlast such a
+// section many times over, also when each yield runs another thread first; a holder still not done
+// by then has lost its core, and sleeping costs less than yielding on until it gets one back.
+std::unique_lock<std::mutex> LockAsProducer() {
+    constexpr int kYieldsBeforeSleep = 16;
+    for (int tries = 0; tries < kYieldsBeforeSleep; ++tries) {
+        if (channel_mutex().try_lock())
+            return std::unique_lock<std::mutex>(channel_mutex(), std::adopt_lock);
+        std::this_thread::yield();
+    }
+    return std::unique_lock<std::mutex>(channel_mutex());
+}
+
+// Fills argv with the event's numbers and, when it has one, its text; gives the count.
+size_t EventArgs(napi_env env, const CallbackContext &event, napi_value *argv) {
+    napi_create_int32(env, event.what, &argv[0]);
+    napi_create_int32(env, event.param1, &argv[1]);
+    napi_create_int32(env, event.param2, &argv[2]);
+    if (!event.obj) return 3;
+    napi_create_string_utf8(env, event.obj.get(), NAPI_AUTO_LENGTH, &argv[3]);
+    return 4;
+}
+
+// A listener that throws is reported as an uncaught exception; the batch goes on. False when the
+// environment can no longer run JS.
+bool CallListener(napi_env env, napi_value receiver, napi_value listener, size_t argc,
+                  const napi_value *argv) {
+    if (napi_call_function(env, receiver, listener, argc, argv, nullptr) == napi_ok) return true;
+    bool pending = false;
+    napi_is_exception_pending(env, &pending);
+    if (!pending) return false;
+    napi_value error = nullptr;
+    napi_get_and_clear_last_exception(env, &error);
+    ReportUncaught(env, error);
+    return true;
+}
+
+// The listener may replace or remove itself: each event goes to the one set when it is called. Its
+// value is read once per batch, and again only after a replacement.
+void Deliver(napi_env env, EventChannel &channel, const Batch &batch) {
+    napi_value receiver = nullptr;
+    napi_get_undefined(env, &receiver);
+    napi_value listener = nullptr;
+    unsigned readAt = channel.listenerSets - 1;
+    const size_t first = channel.routed ? 1 : 0;
+    for (const CallbackContext &event : batch) {
+        if (channel.listener == nullptr) return;
+        if (readAt != channel.listenerSets) {
+            readAt = channel.listenerSets;
+            if (napi_get_reference_value(env, channel.listener, &listener) != napi_ok)
+                listener = nullptr;
+        }
+        if (listener == nullptr) continue;
+        napi_handle_scope scope = nullptr;
+        if (napi_open_handle_scope(env, &scope) != napi_ok) return;
+        napi_value argv[5] = {};
+        if (channel.routed) napi_create_int64(env, static_cast<int64_t>(event.player), &argv[0]);
+        size_t argc = first + EventArgs(env, event, argv + first);
+        bool goOn = CallListener(env, receiver, listener, argc, argv);
+        napi_close_handle_scope(env, scope);
+        if (!goOn) return;
+    }
+}
+
+// Once the queue is small again after a delivery, the producers no longer outpace the JS thread
+// (they went quiet, or a trickle follows the flood), and a flood's buffers go back: the emptied
+// batch's, and the queue's, whose few events move to storage of their size. While the producers
+// keep up the pace, the queue refills during each delivery and both buffers keep their size, so
+// that queueing does not grow them again.
+void GiveBackAfterFlood(EventChannel &channel, Batch &batch) {
+    constexpr size_t kKept = kKeptBatchBytes / sizeof(CallbackContext);
+    constexpr size_t kSmall = kKept / 8;
+    Batch flooded;  // freed unlocked
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        if (channel.queue.size() > kSmall) {
+            channel.spare = std::move(batch);
+            return;
+        }
+        if (channel.queue.capacity() > kKept) {
+            try {
+                Batch fitted(std::make_move_iterator(channel.queue.begin()),
+                             std::make_move_iterator(channel.queue.end()));
+                flooded.swap(channel.queue);
+                channel.queue.swap(fitted);
+            } catch (const std::bad_alloc &) {
+                // kept as it is until a later delivery
+            }
+        }
+    }
+    if (batch.capacity() > kKept) batch = Batch();
+    channel.spare = std::move(batch);
+}
+
+// The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null env
+// comes from wake-ups left when the thread-safe function is deleted, after FinalizeChannel has
+// freed the channel and its events: nothing to touch then.
+void DrainBatch(napi_env env, napi_value, void *context, void *) {
+    if (env == nullptr) return;
+    auto *channel = static_cast<EventChannel *>(context);
+    Batch batch = std::move(channel->spare);
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        batch.swap(channel->queue);
+    }
+    Deliver(env, *channel, batch);
+    batch.clear();  // the texts go here
+    GiveBackAfterFlood(*channel, batch);
+}
+
+void DeleteListener(napi_env env, napi_ref listener) {
+    if (listener != nullptr) napi_delete_reference(env, listener);
+}
+
+// Environment cleanup hook, run before the environment closes `wake` itself: no event reaches a
+// gone environment, and no other thread touches it.
+void StopChannel(void *arg) {
+    auto *channel = static_cast<EventChannel *>(arg);
+    Batch dropped;
+    {
+        std::unique_lock<std::mutex> lock(channel_mutex());
+        CloseLocked(*channel, dropped);
+        AwaitIdleLocked(lock, *channel);
+        if (channel->released) return;
+        channel->released = true;
+    }
+    napi_release_threadsafe_function(channel->wake, napi_tsfn_abort);
+}
+
+// Last step of a channel, on its JS thread, once its wake-ups are all delivered or aborted.
+void FinalizeChannel(napi_env env, void *data, void *) {
+    std::unique_ptr<EventChannel> channel(static_cast<EventChannel *>(data));
+    Batch dropped;
+    {
+        std::unique_lock<std::mutex> lock(channel_mutex());
+        CloseLocked(*channel, dropped);
+        AwaitIdleLocked(lock, *channel);  // a replacing thread may still be leaving its release
+    }
+    napi_remove_env_cleanup_hook(env, StopChannel, channel.get());
+    DeleteListener(env, channel->listener);
+}
+
+// Queues event; true when the caller must wake the channel's JS thread (the queue was empty), and
+// is then counted in inFlight. An event that finds no memory is dropped.
+bool QueueLocked(EventChannel &channel, CallbackContext &&event) {
+    bool wasEmpty = channel.queue.empty();
+    try {
+        channel.queue.push_back(std::move(event));
+    } catch (const std::bad_alloc &) {
+        LOGI("napi-->work null");
+        return false;
+    }
+    if (!wasEmpty) return false;
+    ++channel.inFlight;
+    return true;
+}
+
+// The channel of the player's route, if it has one with a listener, and the routed copy of event
+// for it. The text is copied when the raw listener takes the event too; no routed copy when that
+// copy fails.
+EventChannel *RouteLocked(uint64_t player, CallbackContext &event, bool rawTakes,
+                          CallbackContext &routed) {
+    EventChannel *target = route_of(player);
+    if (target == nullptr || !target->listening) return nullptr;
+    routed.player = player;
+    routed.what = event.what;
+    routed.param1 = event.param1;
+    routed.param2 = event.param2;
+    if (event.obj) {
+        routed.obj = rawTakes ? CopyText(event.obj.get()) : std::move(event.obj);
+        if (!routed.obj) return nullptr;
+    }
+    return target;
+}
+
+// A failed wake-up means the environment is closing.
+void Woken(EventChannel *channel, napi_status status, Batch &dropped) {
+    if (channel == nullptr) return;
+    if (status != napi_ok) CloseLocked(*channel, dropped);
+    LeaveLocked(*channel);
+}
+
+napi_status Wake(EventChannel *channel) {
+    if (channel == nullptr) return napi_ok;
+    return napi_call_threadsafe_function(channel->wake, channel, napi_tsfn_nonblocking);
+}
+
+// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty. The events
+// that a closing channel drops are freed by the caller, unlocked.
+void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &droppedRouted) {
+    EventChannel *raw = nullptr;
+    EventChannel *routed = nullptr;
+    {
+        std::unique_lock<std::mutex> lock = LockAsProducer();
+        EventChannel *listening =
+            rawChannel != nullptr && rawChannel->listening ? rawChannel : nullptr;
+        CallbackContext routedEvent;
+        EventChannel *target = RouteLocked(player, event, listening != nullptr, routedEvent);
+        if (target != nullptr && QueueLocked(*target, std::move(routedEvent))) routed = target;
+        if (listening != nullptr && QueueLocked(*listening, std::move(event))) raw = listening;
+        if (raw == nullptr && routed == nullptr) return;
+    }
+    napi_status rawStatus = Wake(raw);
+    napi_status routedStatus = Wake(routed);
+    std::unique_lock<std::mutex> lock = LockAsProducer();
+    Woken(raw, rawStatus, dropped);
+    Woken(routed, routedStatus, droppedRouted);
+}
+
+void Post(uint64_t player, int what, int param1, int param2, char *obj) {
+    CallbackContext event;  // freed here unless queued
+    event.what = what;
+    event.param1 = param1;
+    event.param2 = param2;
+    event.obj.reset(obj);
+    Batch dropped;  // freed after the lock is given back
+    Batch droppedRouted;
+    Enqueue(player, event, dropped, droppedRouted);
+}
+
+}  // namespace
+
+std::mutex &channel_mutex() {
+    static std::mutex &mutex = *new std::mutex;  // never destroyed: see the header
+    return mutex;
+}
+
+EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
+                           void (*onClose)(EventChannel &)) {
+    auto channel = std::make_unique<EventChannel>();
+    channel->env = env;
+    channel->listener = listener;
+    channel->listening = listener != nullptr;
+    channel->routed = routed;
+    channel->onClose = onClose;
+    napi_value name = nullptr;
+    napi_create_string_utf8(env, "KavoriPlayerEvents", NAPI_AUTO_LENGTH, &name);
+    // Unbounded queue, one hold (ours); the wake-up does not keep the process alive.
+    if (napi_create_threadsafe_function(env, nullptr, nullptr, name, 0, 1, channel.get(),
+                                        FinalizeChannel, channel.get(), DrainBatch,
+                                        &channel->wake) != napi_ok) {
+        channel->listener = nullptr;  // the caller's still
+        return nullptr;
+    }
+    napi_unref_threadsafe_function(env, channel->wake);
+    napi_add_env_cleanup_hook(env, StopChannel, channel.get());
+    return channel.release();
+}
+
+void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &channel) {
+    if (channel.released) return;
+    channel.released = true;
+    ++channel.inFlight;  // its environment may be ending meanwhile: it waits for the release
+    // Once no producer is still queueing its wake-up, every event queued for it has one ahead of
+    // the release, so all of them still reach it.
+    AwaitIdleLocked(lock, channel, 1);
+    lock.unlock();
+    napi_release_threadsafe_function(channel.wake, napi_tsfn_release);
+    lock.lock();
+    LeaveLocked(channel);
+}
+
+void set_channel_listener(EventChannel &channel, napi_ref listener) {
+    napi_ref old = std::exchange(channel.listener, listener);
+    ++channel.listenerSets;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        channel.listening = channel.open && listener != nullptr;
+    }
+    DeleteListener(channel.env, old);
+}
+
+void post_player_event(uint64_t player, void *, int what, int param1, int param2, char *obj) {
+    LOGI("napi-->post_event-->what:%d", what);
+    Post(player, what, param1, param2, obj);
+}
+
+void end_player_route(uint64_t player) {
+    std::lock_guard<std::mutex> lock(channel_mutex());
+    end_route(player);
+}
+
+void post_event(void *weak, int what, int param1, int param2, char *obj) {
+    post_player_event(0, weak, what, param1, param2, obj);
+}
+
+void messageCallBack(int what, int param1, int param2, char *obj) {
+    Post(0, what, param1, param2, obj);
+}

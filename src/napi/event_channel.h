@@ -1,0 +1,65 @@
+// A listener's way from engine threads to its environment's JS thread: a queue, the thread-safe
+// function that wakes the JS thread once per batch, and the delivery of a batch to the listener.
+// The raw listener (raw_listener.cpp) has one channel at a time for the whole module; the routed
+// listener (routed_listener.cpp) one per environment.
+//
+// Threads: post_player_event runs on engine threads (any number at once) and only queues; a
+// channel's batches are delivered on its environment's JS thread. channel_mutex() guards the
+// fields marked below and is never held while calling into JS or into a thread-safe function: a
+// thread that uses a channel's `wake` outside the lock counts itself in `inFlight` first, and
+// nothing releases `wake` or frees the channel before that count is back to 0. It also guards the
+// routes (player_routes.cpp), whose serials' lock is taken under it.
+#ifndef KAVORI_NAPI_EVENT_CHANNEL_H
+#define KAVORI_NAPI_EVENT_CHANNEL_H
+
+#include <napi/native_api.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "napi/event_bridge.h"
+
+struct EventChannel {
+    // Immutable once made.
+    napi_env env = nullptr;
+    napi_threadsafe_function wake = nullptr;
+    bool routed = false;  // events go with the posting player's serial as a first argument
+    void (*onClose)(EventChannel &) = nullptr;  // run under channel_mutex() when it stops
+    // Guarded by channel_mutex().
+    std::vector<CallbackContext> queue;  // a wake-up is queued or being queued while not empty
+    bool open = true;                    // false once the environment stops taking events
+    bool listening = false;              // open, and a listener is set: events are queued
+    bool released = false;               // our hold on `wake` is given back, or being given back
+    int inFlight = 0;                    // threads using `wake` outside the lock
+    std::condition_variable idle;        // notified whenever inFlight drops
+    // JS thread only.
+    std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
+    napi_ref listener = nullptr;
+    unsigned listenerSets = 0;  // counts replacements, so a delivery reads the listener anew
+};
+
+// Never destroyed: engine threads may still post while the process exits.
+std::mutex &channel_mutex();
+
+// A channel for env's JS thread delivering to listener (owned from here on, may be null); null
+// when env gives no thread-safe function. `onClose` runs under channel_mutex() when the channel
+// stops taking events, for its owner to forget it.
+EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
+                           void (*onClose)(EventChannel &));
+// Gives back the hold on `wake` of a channel the caller has just taken out of use (under the lock
+// it passes, held again on return), once every event queued for it has its wake-up ahead of the
+// release; the channel is freed on its JS thread after its last delivery.
+void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &channel);
+// Replaces the listener of a channel, on its JS thread; a batch being delivered goes on with the
+// new one.
+void set_channel_listener(EventChannel &channel, napi_ref listener);
+
+// The loop end slot's holder: the route of the player goes once its last event is queued.
+void end_player_route(uint64_t player);
+
+// The raw listener's channel: set by raw_listener.cpp under channel_mutex(), read by producers.
+extern EventChannel *rawChannel;
+
+#endif

@@ -1,0 +1,121 @@
+// The routed listeners, one per environment, and the routing of players to them.
+//
+// Threads: each environment's JS thread sets its listener and routes players; its channel's note
+// (event_channel.h) says the rest. routedChannels is guarded by channel_mutex().
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "napi/event_bridge.h"
+#include "napi/event_channel.h"
+#include "napi/method_frame.h"
+#include "proxy/engine_ref.h"
+#include "proxy/kavori_player_proxy.h"
+#include "proxy/player_routes.h"
+#include "util/ohos_log.h"
+
+namespace {
+
+// One per environment that set a listener or routed a player; never destroyed (see
+// event_channel.h).
+auto &routedChannels = *new std::vector<EventChannel *>;
+
+void ForgetLocked(EventChannel &channel) {
+    routedChannels.erase(std::remove(routedChannels.begin(), routedChannels.end(), &channel),
+                         routedChannels.end());
+}
+
+EventChannel *FindLocked(napi_env env) {
+    for (EventChannel *channel : routedChannels) {
+        if (channel->env == env) return channel;
+    }
+    return nullptr;
+}
+
+// This environment's routed channel; made on first use when `create`. Null when there is none or
+// it cannot be made.
+EventChannel *RoutedChannelOf(napi_env env, bool create) {
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        if (EventChannel *channel = FindLocked(env)) return channel;
+        if (!create) return nullptr;
+        routedChannels.reserve(routedChannels.size() + 1);  // the push below cannot throw
+    }
+    EventChannel *channel = make_channel(env, nullptr, true, ForgetLocked);
+    if (channel == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(channel_mutex());
+    routedChannels.push_back(channel);
+    return channel;
+}
+
+napi_value JsBoolean(napi_env env, bool value) {
+    napi_value result = nullptr;
+    napi_get_boolean(env, value, &result);
+    return result;
+}
+
+}  // namespace
+
+napi_value SetRoutedListener(napi_env env, napi_callback_info info) {
+    return RunMethod([&]() -> napi_value {
+        LOGI("napi-->setRoutedListener");
+        size_t argc = 1;
+        napi_value arg = nullptr;
+        napi_valuetype type = napi_undefined;
+        napi_get_cb_info(env, info, &argc, &arg, nullptr, nullptr);
+        if (argc < 1 || napi_typeof(env, arg, &type) != napi_ok ||
+            (type != napi_function && type != napi_null)) {
+            LOGE("napi-->setRoutedListener listener is neither a function nor null");
+            return JsBoolean(env, false);
+        }
+        napi_ref listener = nullptr;
+        if (type == napi_function && napi_create_reference(env, arg, 1, &listener) != napi_ok) {
+            LOGE("napi-->setRoutedListener listener reference failed");
+            return JsBoolean(env, false);
+        }
+        EventChannel *channel = RoutedChannelOf(env, listener != nullptr);
+        if (channel == nullptr) {
+            if (listener == nullptr) return JsBoolean(env, true);  // nothing to remove
+            napi_delete_reference(env, listener);
+            LOGE("napi-->setRoutedListener listener registration failed");
+            return JsBoolean(env, false);
+        }
+        set_channel_listener(*channel, listener);
+        if (listener != nullptr) store_message_loop_callback(post_player_event);
+        return JsBoolean(env, true);
+    });
+}
+
+napi_value RouteEvents(napi_env env, napi_callback_info info) {
+    return RunMethod([&]() -> napi_value {
+        MethodFrame frame(env, info, 1, "napi-->routeEvents");
+        EngineRef mp(frame.proxy()->get_media_player(frame.id()));
+        uint64_t serial = 0;
+        if (mp) {
+            store_loop_end_callback(end_player_route);  // before the route can exist
+            EventChannel *channel = RoutedChannelOf(env, true);
+            if (channel == nullptr) {
+                LOGE("napi-->routeEvents registration failed");
+            } else {
+                // Under the channels' lock: a channel that closes meanwhile takes no route along.
+                std::lock_guard<std::mutex> lock(channel_mutex());
+                if (channel->open) serial = route_player(mp.get(), channel);
+            }
+        }
+        napi_value result = nullptr;
+        napi_create_int64(env, static_cast<int64_t>(serial), &result);
+        return result;
+    });
+}
+
+napi_value RouteCount(napi_env env, napi_callback_info) {
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        count = route_count();
+    }
+    napi_value result = nullptr;
+    napi_create_uint32(env, static_cast<uint32_t>(count), &result);
+    return result;
+}

@@ -1,0 +1,2 @@
+// An engine-side file reaching up into the JS side: scripts/check-layers.sh must reject this tree.
+#include "napi/event_bridge.h"
