@@ -37,10 +37,12 @@ mkdir -p "$work"
 ln -s "$root/node_modules" "$work/node_modules"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 build() {
-    cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events kavori_test_host \
-        kavori_proxy_tests >/dev/null
+    cmake --build "$work/build" -j"${JOBS:-2}" --target "$@" >/dev/null
 }
-build
+# What the node guards load; a native guard's binary is built on its own, as a mutant of the module
+# may not link into it.
+js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_test_host)
+build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do
     name="$(basename "$patch" .patch)"
@@ -51,13 +53,14 @@ for patch in "$root"/test/js/mutants/*.patch; do
         continue
     fi
     (cd "$work" && git apply "$patch")
-    build
     file="${guard[$name]%%:*}"
     pattern="${guard[$name]#*:}"
     # A guard names a node test file, or a native test binary and its gtest filter.
     if [[ "$file" == *.js ]]; then
+        build "${js_targets[@]}"
         run=(node --test --test-name-pattern="$pattern" "$file")
     else
+        build "$file"
         run=("build/$file" --gtest_filter="$pattern")
     fi
     if (cd "$work" && KAVORI_BUILD_DIR=build "${run[@]}" >"$work/log" 2>&1); then
