@@ -54,6 +54,20 @@ enum {
 #define KVMP_OPT_CATEGORY_PLAYER 4
 // Player option (int): playback speed as a multiple of real time; 0 plays unpaced.
 #define KVMP_OPT_SPEED "speed"
+// Float property: the playback rate as a multiple of real time, fractions included. Reading it
+// gives the rate in effect; a rate the engine cannot play is refused and the current one kept.
+#define KVMP_PROP_FLOAT_PLAYBACK_RATE 10003
+// Read-only int64 properties of the prepared media; the default comes back before prepare.
+// STREAM_COUNT: its streams, in metadata order. STREAM_TYPE + i: the type of stream i, one of
+// KVMP_STREAM_*; i from 0 to 99.
+#define KVMP_PROP_INT64_STREAM_COUNT 20001
+#define KVMP_PROP_INT64_STREAM_TYPE 20100
+enum {
+    KVMP_STREAM_UNKNOWN = 0,
+    KVMP_STREAM_VIDEO = 1,
+    KVMP_STREAM_AUDIO = 2,
+    KVMP_STREAM_TIMEDTEXT = 3
+};
 
 typedef struct EngineMessage {
     int32_t what;

@@ -78,7 +78,7 @@ std::string audio_codec_text(const AVStream *st) {
 }  // namespace
 
 MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                         int speed, int loop)
+                         double speed, int loop)
     : url_(std::move(url)),
       queue_(queue),
       sink_(std::move(sink)),
@@ -208,6 +208,7 @@ void MediaSource::announce() {
         selected_.assign(fmt_->nb_streams, true);
         for (unsigned i = 0; i < fmt_->nb_streams; i++)
             stream_types_.push_back(fmt_->streams[i]->codecpar->codec_type);
+        announced_ = true;
         publish_clock();
     }
     queue_.post(KVP_MSG_COMPONENT_OPEN);
@@ -241,7 +242,7 @@ bool MediaSource::due(std::unique_lock<std::mutex> &lk, int64_t media_ms) {
     if (speed_ <= 0) return true;
     Clock::time_point now = Clock::now();
     if (clock_ms(now) >= media_ms) return true;
-    auto wait = std::chrono::microseconds((media_ms - clock_ms(now)) * 1000 / speed_ + 1);
+    auto wait = std::chrono::microseconds(int64_t((media_ms - clock_ms(now)) * 1000 / speed_) + 1);
     cv_.wait_until(lk, now + wait);
     return false;
 }
@@ -328,7 +329,7 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
 int64_t MediaSource::clock_ms(Clock::time_point now) const {
     if (!playing_ || speed_ <= 0) return media_anchor_ms_;
     auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
-    return media_anchor_ms_ + elapsed.count() * speed_ / 1000;
+    return media_anchor_ms_ + int64_t(double(elapsed.count()) * speed_ / 1000);
 }
 
 int MediaSource::start() {
@@ -387,7 +388,7 @@ int MediaSource::seek(int64_t msec) {
     return 0;
 }
 
-void MediaSource::set_speed(int speed) {
+void MediaSource::set_speed(double speed) {
     std::lock_guard<std::mutex> lock(mu_);
     Clock::time_point now = Clock::now();
     media_anchor_ms_ = clock_ms(now);
@@ -407,6 +408,26 @@ int MediaSource::set_stream_selected(int stream, bool selected) {
     if (stream < 0 || size_t(stream) >= selected_.size()) return AVERROR(EINVAL);
     selected_[stream] = selected;
     return 0;
+}
+
+int64_t MediaSource::stream_count() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return announced_ ? int64_t(stream_types_.size()) : -1;
+}
+
+int64_t MediaSource::stream_type(int64_t index) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!announced_ || index < 0 || size_t(index) >= stream_types_.size()) return -1;
+    switch (stream_types_[index]) {
+        case AVMEDIA_TYPE_VIDEO:
+            return KVMP_STREAM_VIDEO;
+        case AVMEDIA_TYPE_AUDIO:
+            return KVMP_STREAM_AUDIO;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return KVMP_STREAM_TIMEDTEXT;
+        default:
+            return KVMP_STREAM_UNKNOWN;
+    }
 }
 
 bool MediaSource::playing() const {

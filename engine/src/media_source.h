@@ -44,7 +44,7 @@ class MediaSource {
     // times.
     // clock receives every change of the playback clock for lock-free position reads.
     MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                int speed, int loop);
+                double speed, int loop);
     ~MediaSource() { shutdown(); }
     MediaSource(const MediaSource &) = delete;
     MediaSource &operator=(const MediaSource &) = delete;
@@ -54,9 +54,13 @@ class MediaSource {
     int pause();
     int stop();
     int seek(int64_t msec);
-    void set_speed(int speed);
+    void set_speed(double speed);
     void set_loop(int loop);
     int set_stream_selected(int stream, bool selected);
+    // The media's streams once prepared: how many, and the KVMP_STREAM_* type of one; -1 when
+    // there is no such stream (yet).
+    int64_t stream_count() const;
+    int64_t stream_type(int64_t index) const;
     bool playing() const;
     int duration_ms() const;
     // Stops the worker and waits for it; never call it on the worker itself.
@@ -102,7 +106,7 @@ class MediaSource {
     std::condition_variable cv_;
     // Guarded by mu_.
     enum class State { kOpening, kReady, kFailed } state_ = State::kOpening;
-    int speed_;
+    double speed_;
     int loop_;
     int passes_ = 0;
     bool playing_ = false;
@@ -119,6 +123,7 @@ class MediaSource {
     int64_t start_ms_ = 0;
     std::vector<bool> selected_;
     std::vector<int> stream_types_;
+    bool announced_ = false;  // stream_types_ is complete
 };
 
 }  // namespace kavori

@@ -22,6 +22,11 @@ namespace {
 
 std::atomic<int> g_last_serial{0};
 
+// The rates the stand-in plays; a device engine has limits of its own, and the package learns
+// them by reading the rate back.
+constexpr float kMinPlaybackRate = 0.25f;
+constexpr float kMaxPlaybackRate = 4.0f;
+
 int serial_of(const KavoriCloudMediaPlayer *mp) {
     return mp ? mp->serial : 0;
 }
@@ -219,7 +224,7 @@ int set_option_text(KavoriCloudMediaPlayer *mp, int category, const char *name,
     std::lock_guard<std::mutex> lock(mp->mu);
     mp->options[std::to_string(category) + "/" + name] = value;
     if (category == KVMP_OPT_CATEGORY_PLAYER && strcmp(name, KVMP_OPT_SPEED) == 0) {
-        mp->speed = std::max(0, atoi(value.c_str()));
+        mp->speed = std::max(0, atoi(value.c_str()));  // whole multiples, as the option is an int
         if (mp->media) mp->media->set_speed(mp->speed);
     }
     return 0;
@@ -331,7 +336,12 @@ void kvmp_set_property_float(KavoriCloudMediaPlayer *mp, int property, float val
     if (!mp) return;
     guarded(0, [&] {
         std::lock_guard<std::mutex> lock(mp->mu);
-        mp->float_properties[property] = value;
+        if (property != KVMP_PROP_FLOAT_PLAYBACK_RATE) {
+            mp->float_properties[property] = value;
+        } else if (value >= kMinPlaybackRate && value <= kMaxPlaybackRate) {
+            mp->speed = value;
+            if (mp->media) mp->media->set_speed(mp->speed);
+        }
         return 0;
     });
 }
@@ -410,6 +420,7 @@ float kvmp_get_property_float(KavoriCloudMediaPlayer *mp, int property, float de
     KV_TRACE(mp).num(property).real(default_value);
     if (!mp) return default_value;
     std::lock_guard<std::mutex> lock(mp->mu);
+    if (property == KVMP_PROP_FLOAT_PLAYBACK_RATE) return float(mp->speed);
     auto it = mp->float_properties.find(property);
     return it == mp->float_properties.end() ? default_value : it->second;
 }
@@ -418,6 +429,14 @@ int64_t kvmp_get_property_int64(KavoriCloudMediaPlayer *mp, int property, int64_
     KV_TRACE(mp).num(property).num(default_value);
     if (!mp) return default_value;
     std::lock_guard<std::mutex> lock(mp->mu);
+    int64_t stream_answer = -1;
+    if (mp->media && property == KVMP_PROP_INT64_STREAM_COUNT) {
+        stream_answer = mp->media->stream_count();
+    } else if (mp->media && property >= KVMP_PROP_INT64_STREAM_TYPE &&
+               property < KVMP_PROP_INT64_STREAM_TYPE + 100) {
+        stream_answer = mp->media->stream_type(property - KVMP_PROP_INT64_STREAM_TYPE);
+    }
+    if (stream_answer >= 0) return stream_answer;
     auto it = mp->int_properties.find(property);
     return it == mp->int_properties.end() ? default_value : it->second;
 }

@@ -52,7 +52,7 @@ struct KavoriCloudMediaPlayer {
     std::string url;
     std::unique_ptr<kavori::MediaSource> media;
     bool script_playing = false;
-    int speed = 1;
+    double speed = 1;  // the media clock's rate; 0 unpaced
     int loop = 1;
     float volume_left = 1.0f;
     float volume_right = 1.0f;

@@ -38,7 +38,7 @@ int PositionClock::position_ms() const {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
         int64_t now_ns = int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-        pos += std::max<int64_t>(now_ns - s.wall_ns, 0) * s.speed / 1000000;
+        pos += int64_t(double(std::max<int64_t>(now_ns - s.wall_ns, 0)) * s.speed / 1000000);
     }
     pos = std::max<int64_t>(pos, 0);
     if (s.duration_ms > 0) pos = std::min(pos, s.duration_ms);

@@ -14,7 +14,7 @@ class PositionClock {
   public:
     struct Snapshot {
         bool playing = false;
-        int speed = 1;            // multiple of real time; 0 or less: the clock stands still
+        double speed = 1;         // multiple of real time; 0 or less: the clock stands still
         int64_t anchor_ms = 0;    // media time at wall_ns
         int64_t wall_ns = 0;      // CLOCK_MONOTONIC
         int64_t duration_ms = 0;  // 0 when unknown
@@ -28,7 +28,7 @@ class PositionClock {
     std::mutex writer_;  // writers are rare; it keeps two of them from interleaving
     std::atomic<uint32_t> seq_{0};
     std::atomic<bool> playing_{false};
-    std::atomic<int> speed_{1};
+    std::atomic<double> speed_{1};
     std::atomic<int64_t> anchor_ms_{0};
     std::atomic<int64_t> wall_ns_{0};
     std::atomic<int64_t> duration_ms_{0};

@@ -42,10 +42,16 @@ declare const ButtonInstance: ButtonAttribute;
 // The application context a component is in (its ability's).
 interface Context {
   resourceManager: SdkResourceManager;
-  filesDir: string;
+}
+// A file under resources/rawfile: the app's package file, and where the file lies in it (bytes).
+interface RawFileDescriptor {
+  fd: number;
+  offset: number;
+  length: number;
 }
 interface SdkResourceManager {
-  getRawFileContent(path: string): Promise<Uint8Array>;
+  getRawFd(path: string): Promise<RawFileDescriptor>;
+  closeRawFd(path: string): Promise<void>;
 }
 declare function getContext(component?: Object): Context;
 
@@ -65,22 +71,5 @@ declare module '@kit.ArkUI' {
     interface WindowStage {
       loadContent(path: string): Promise<void>;
     }
-  }
-}
-
-declare module '@kit.CoreFileKit' {
-  export namespace fileIo {
-    namespace OpenMode {
-      const READ_ONLY: number;
-      const WRITE_ONLY: number;
-      const CREATE: number;
-      const TRUNC: number;
-    }
-    interface File {
-      readonly fd: number;
-    }
-    function openSync(path: string, mode?: number): File;
-    function writeSync(fd: number, buffer: ArrayBuffer | string): number;
-    function closeSync(file: number | File): void;
   }
 }

@@ -110,9 +110,14 @@ test('a player created in a worker gets its events there, beside one on the main
     const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
     const player = kv.createPlayer();
     const events = [];
+    // Engine events do not hold a loop; past prepared, nothing else here would until completed.
+    const hold = setInterval(() => {}, 0x7fffffff);
     player.on('bufferingUpdate', (u) => events.push(['bufferingUpdate', u.value1, u.value2]));
     player.on('completed', () => {
-      player.release().then(() => parentPort.postMessage(events));
+      player.release().then(() => {
+        parentPort.postMessage(events);
+        clearInterval(hold);
+      });
     });
     player.setSource(${JSON.stringify(pattern(2, 200))});
     player.prepare();`;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the module and the event bench's addon from a scratch copy of the tree with each patch
-# here applied, and fails unless the test that guards against it fails (the tests each patch must
-# trip are listed below, by patch name). `make js-mutants MUTANTS="a b"` runs only those.
+# Builds the module, the engine, the event bench's addon, the test host and the proxy tests from a
+# scratch copy of the tree with each patch here applied, and fails unless the test that guards
+# against it fails (the tests each patch must trip are listed below, by patch name).
+# `make js-mutants MUTANTS="a b"` runs only those.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../../.." && pwd)"
 declare -A guard=(
@@ -20,6 +21,11 @@ declare -A guard=(
     [route_not_moved]="test/js/events_routing.test.js:moved by a worker"
     [routed_copy_takes_text]="test/js/events_routing.test.js:text events of a routed player"
     [reader_gives_up_when_slots_full]="kavori_proxy_tests:RegistryReaders.ReaderWaitsForAFreeSlot"
+    [error_code_is_engine_number]="har/test/errors.test.js:real files that fail"
+    [part_plays_whole_file]="har/test/fd_part.test.js:a clip inside a package file"
+    [speed_not_read_back]="har/test/speed.test.js:a speed the engine refuses"
+    [engine_reports_rate_unplayed]="har/test/speed.test.js:the engine plays at the speed set"
+    [meta_on_first_track]="har/test/tracks.test.js:two audio tracks"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -31,10 +37,12 @@ mkdir -p "$work"
 ln -s "$root/node_modules" "$work/node_modules"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 build() {
-    cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events kavori_test_host \
-        kavori_proxy_tests >/dev/null
+    cmake --build "$work/build" -j"${JOBS:-2}" --target "$@" >/dev/null
 }
-build
+# What the node guards load; a native guard's binary is built on its own, as a mutant of the module
+# may not link into it.
+js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_test_host)
+build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do
     name="$(basename "$patch" .patch)"
@@ -45,13 +53,14 @@ for patch in "$root"/test/js/mutants/*.patch; do
         continue
     fi
     (cd "$work" && git apply "$patch")
-    build
     file="${guard[$name]%%:*}"
     pattern="${guard[$name]#*:}"
     # A guard names a node test file, or a native test binary and its gtest filter.
     if [[ "$file" == *.js ]]; then
+        build "${js_targets[@]}"
         run=(node --test --test-name-pattern="$pattern" "$file")
     else
+        build "$file"
         run=("build/$file" --gtest_filter="$pattern")
     fi
     if (cd "$work" && KAVORI_BUILD_DIR=build "${run[@]}" >"$work/log" 2>&1); then
