@@ -10,7 +10,8 @@ const loaderPath = JSON.stringify(require.resolve('./loader.js'));
 const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
 
 // Defines inWorker(source) in a child: runs source in a worker that has m, until and post(value)
-// (to the parent); gives { worker, next() } where next() waits for the worker's next message.
+// (to the parent); gives { worker, next(), exited } where next() waits for the worker's next
+// message and exited for its end, each with a limit that only stops a hang.
 const workers = `
   const { Worker } = require('node:worker_threads');
   const inWorker = (source) => {
@@ -25,10 +26,10 @@ const workers = `
     const messages = [];
     const waiting = [];
     worker.on('message', (v) => (waiting.length ? waiting.shift()(v) : messages.push(v)));
-    const next = () => (messages.length ? Promise.resolve(messages.shift())
-      : new Promise((r) => waiting.push(r)));
-    const exited = new Promise((r) => worker.once('exit', r));
-    return { worker, next, exited };
+    const next = (ms) => (messages.length ? Promise.resolve(messages.shift())
+      : within(new Promise((r) => waiting.push(r)), 'a message of the worker', ms));
+    const ended = new Promise((r) => worker.once('exit', r));
+    return { worker, next, get exited() { return within(ended, 'the end of the worker'); } };
   };
 `;
 
@@ -180,4 +181,104 @@ test('players released mid-flood: the routed path gets exactly what the raw path
     console.log(JSON.stringify({ raw, got, released: raw.every((n) => n < 1000000) }));`);
   assert.deepStrictEqual(out.got, out.raw);
   assert.ok(out.released, `released mid-flood: ${out.raw}`);
+});
+
+test('an owned route stays with its environment: another is refused and sees the owner', () => {
+  const out = run(`
+    const w = inWorker(\`
+      m._setRoutedListener(() => {});
+      m._native_init_audio('own');
+      post([m._routeEvents('own', true), m._routeOwner('own')]);
+      await next();
+      m._release('own');\`);
+    const [serial, ownerThere] = await w.next();
+    m._setRoutedListener(() => {});
+    const refused = [m._routeEvents('own', true), m._routeEvents('own')];
+    const ownerHere = m._routeOwner('own');
+    w.worker.postMessage('release');
+    await w.exited;
+    await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+    console.log(JSON.stringify({ routed: serial > 0, ownerThere, refused, ownerHere,
+      released: m._routeOwner('own'), unknown: m._routeOwner('nobody') }));`);
+  assert.deepStrictEqual(out, { routed: true, ownerThere: 1, refused: [-1, -1], ownerHere: 2,
+    released: 0, unknown: 0 });
+});
+
+test('an environment stays alive while its owned player plays, and ends after its release', () => {
+  // The worker has nothing else to wait for: only the owned player holds it between batches.
+  const out = run(`
+    const w = inWorker(\`
+      let n = 0;
+      m._setRoutedListener((player, what) => {
+        n++;
+        if (what === 2) { m._release('alive'); post(n); }
+      });
+      m._native_init_audio('alive');
+      m._routeEvents('alive', true);
+      m._setDataSource('alive', 'script:502,1,2*20000;300');
+      m._prepareAsync('alive');\`);
+    await w.exited;  // once its player is released
+    console.log(JSON.stringify({ got: await w.next(5000) }));`);
+  assert.deepStrictEqual(out, { got: 20001 });
+});
+
+test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds', () => {
+  const out = run(`
+    const fs = require('node:fs');
+    const path = require('node:path');
+    const os = require('node:os');
+    const { writeWav } = require(${helpersPath});
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'owned-'));
+    const wav = path.join(dir, 'tone.wav');
+    writeWav(wav);
+    const counts = () => ({ threads: threadCount(), fds: fdCount() });
+    // Loops forever, or floods far longer than the test; terminated once it is under way.
+    const cases = [['loop', wav, true], ['flood', 'script:200;502,1,2*19000000', false]];
+    const round = async ([id, source, loops]) => {
+      const w = inWorker(\`
+        let n = 0;
+        m._setRoutedListener((player, what) => {
+          if (++n === 1000) post('flooding');
+          if (what === 1) m._start('\${id}');
+        });
+        m._native_init_audio('\${id}');
+        m._routeEvents('\${id}', true);
+        m._setDataSource('\${id}', \${JSON.stringify(source)});
+        if (\${loops}) m._setLoopCount('\${id}', '0');
+        m._prepareAsync('\${id}');
+        await until(() => m._isPlaying('\${id}'), 'playing');
+        if (\${loops}) post('playing');\`);
+      await w.next();
+      const during = counts();
+      await w.worker.terminate();
+      await until(() => !m._isPlaying(id), id + ' still playing');
+      return during;
+    };
+    const report = {};
+    for (const c of cases) await round(c);  // Node opens some threads and descriptors lazily
+    for (const c of cases) {
+      const before = counts();
+      const during = await round(c);
+      await settled(before);
+      report[c[0]] = { before, during, after: counts() };
+    }
+    fs.rmSync(dir, { recursive: true });
+    console.log(JSON.stringify(report));`);
+  for (const [id, { before, during, after }] of Object.entries(out)) {
+    console.log(`${id}: threads ${before.threads} -> ${during.threads} -> ${after.threads}, ` +
+      `fds ${before.fds} -> ${during.fds} -> ${after.fds}`);
+    assert.ok(during.threads > before.threads, `${id}: the player had its threads`);
+  }
+});
+
+test('_routeEvents on ids that have no instance makes none', () => {
+  const out = run(`
+    const rss = () => process.memoryUsage().rss / 2 ** 20;
+    for (let i = 0; i < 1000; i++) m._routeEvents('warm' + i);
+    const before = rss();
+    let routed = 0;
+    for (let i = 0; i < 200000; i++) routed += m._routeEvents('unknown' + i) + m._routeOwner('unknown' + i);
+    console.log(JSON.stringify({ routed, grownMb: Math.round(rss() - before) }));`);
+  assert.strictEqual(out.routed, 0);
+  assert.ok(out.grownMb < 32, `${out.grownMb} MB for 200,000 unknown ids`);
 });

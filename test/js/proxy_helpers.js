@@ -47,6 +47,15 @@ async function until(probe, what, ms = 30000) {
   }
 }
 
+// promise, which another thread settles, with a limit that only stops a hang.
+function within(promise, what, ms = 120000) {
+  let timer = null;
+  const limit = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error(`timed out waiting for ${what}`)), ms);
+  });
+  return Promise.race([promise, limit]).finally(() => clearTimeout(timer));
+}
+
 const threadCount = () => fs.readdirSync('/proc/self/task').length;
 const fdCount = () => fs.readdirSync('/proc/self/fd').length;
 
@@ -61,7 +70,7 @@ const settled = (base, ms = 120000) => until(
 function child(source, args = [], env = {}) {
   const prelude = `
     const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
-    const { until, threadCount, fdCount, settled } = require(${JSON.stringify(__filename)});
+    const { until, within, threadCount, fdCount, settled } = require(${JSON.stringify(__filename)});
     const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
     const start = (id, s) => {
       m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
@@ -86,6 +95,6 @@ function writeWav(path, seconds = 1, rate = 8000) {
 }
 
 module.exports = {
-  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, child,
+  playerCalls, createdSerial, proxyLines, E, I, until, within, threadCount, fdCount, settled, child,
   writeWav,
 };
