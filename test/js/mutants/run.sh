@@ -19,6 +19,11 @@ declare -A guard=(
     [routed_to_every_environment]="test/js/events_routing.test.js:routes nothing"
     [route_not_moved]="test/js/events_routing.test.js:moved by a worker"
     [routed_copy_takes_text]="test/js/events_routing.test.js:text events of a routed player"
+    [owned_route_shared]="test/js/events_routing.test.js:owned route stays with its environment"
+    [owner_end_keeps_players]="test/js/events_routing.test.js:worker terminated mid-playback"
+    [owned_player_no_keep_alive]="test/js/events_routing.test.js:stays alive while its owned player"
+    [route_events_makes_instance]="test/js/events_routing.test.js:no instance makes none"
+    [package_routes_unowned]="har/test/routing.test.js:live player of another thread"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
