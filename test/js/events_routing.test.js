@@ -5,6 +5,7 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const { child } = require('./proxy_helpers.js');
+const { engineTrace } = require('./logfile.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
 const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
@@ -281,4 +282,43 @@ test('_routeEvents on ids that have no instance makes none', () => {
     console.log(JSON.stringify({ routed, grownMb: Math.round(rss() - before) }));`);
   assert.strictEqual(out.routed, 0);
   assert.ok(out.grownMb < 32, `${out.grownMb} MB for 200,000 unknown ids`);
+});
+
+test('the main environment\'s end ends the players it owns, and only those', () => {
+  // Neither player is prepared, so nothing holds the environment: its loop runs dry and it ends.
+  const trace = engineTrace();
+  const r = child(`
+    m._setRoutedListener(() => {});
+    m._native_init_audio('owned');
+    m._routeEvents('owned', true);
+    m._setDataSource('owned', 'script:200');
+    m._native_init_audio('free');
+    m._routeEvents('free');
+    m._setDataSource('free', 'script:200');`);
+  assert.strictEqual(r.status, 0, r.err);
+  const ended = trace.take().filter((l) => l.startsWith('kvmp_shutdown'));
+  assert.deepStrictEqual(ended, ['kvmp_shutdown #1']);
+});
+
+test('memory stays flat over 200,000 routed players, and every route goes back', () => {
+  // ASan would keep the freed blocks in its quarantine.
+  const asan = process.env.ASAN_OPTIONS || '';
+  const r = child(`
+    (async () => {
+      m._setRoutedListener(() => {});
+      const rss = () => process.memoryUsage().rss / 2 ** 20;
+      let first = 0;
+      for (let i = 0; i < 200000; i++) {
+        const id = 'p' + (i % 8);
+        m._native_init_audio(id);
+        m._routeEvents(id, i % 2 === 0);
+        m._release(id);
+        if (i === 20000) first = rss();
+      }
+      await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+      console.log(Math.round(rss() - first));
+    })().catch((e) => { console.error(e); process.exit(1); });`, [],
+  { ASAN_OPTIONS: `${asan}${asan ? ':' : ''}quarantine_size_mb=0` });
+  assert.strictEqual(r.status, 0, r.err);
+  assert.ok(Number(r.out) < 8, `${r.out} MB more after 200,000 players than after 20,000`);
 });
