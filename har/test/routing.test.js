@@ -8,7 +8,7 @@ const path = require('node:path');
 const { Worker } = require('node:worker_threads');
 require('./ets-require.js');
 const kv = require('../Index.ets');
-const { child, until, within } = require('../../test/js/proxy_helpers.js');
+const { child, countLines, until, within } = require('../../test/js/proxy_helpers.js');
 
 const ROUNDS = Number(process.env.KAVORI_CROSSOVER_ROUNDS || 20);
 
@@ -190,16 +190,7 @@ test('createPlayer with the id of a live player of another thread gives 5400102'
 
 test('a worker that ends takes its players along: terminated mid-playback and mid-flood', () => {
   const out = withWorkers(`
-    const fs = require('node:fs');
-    const os = require('node:os');
-    const { writeWav } = require(${JSON.stringify(require.resolve('../../test/js/proxy_helpers.js'))});
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ends-'));
-    const wav = path.join(dir, 'tone.wav');
-    writeWav(wav);
-    const counts = () => ({ threads: threadCount(), fds: fdCount() });
-    const cases = [['loop', wav], ['flood', 'script:200;502,1,2*19000000']];
-    const round = async ([id, source]) => {
-      const w = inWorker(\`
+    const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
         const player = kv.createPlayer({ id: '\${id}' });
         let n = 0;
         player.on('bufferingUpdate', () => { if (++n === 1000) post('flooding'); });
@@ -207,25 +198,7 @@ test('a worker that ends takes its players along: terminated mid-playback and mi
         player.loop = true;
         await player.prepare();
         await player.play();
-        if ('\${id}' === 'loop') post('playing');\`);
-      await w.next();
-      const during = counts();
-      await w.worker.terminate();
-      await until(() => !m._isPlaying(id), id + ' still playing');
-      return during;
-    };
-    const report = {};
-    for (const c of cases) await round(c);  // Node opens some threads and descriptors lazily
-    for (const c of cases) {
-      const before = counts();
-      const during = await round(c);
-      await settled(before);
-      report[c[0]] = { before, during, after: counts() };
-    }
-    fs.rmSync(dir, { recursive: true });
+        if ('\${id}' === 'loop') post('playing');\`));
     console.log(JSON.stringify(report));`);
-  for (const [id, { before, during, after }] of Object.entries(JSON.parse(out))) {
-    console.log(`${id}: threads ${before.threads} -> ${during.threads} -> ${after.threads}, ` +
-      `fds ${before.fds} -> ${during.fds} -> ${after.fds}`);
-  }
+  countLines(JSON.parse(out)).forEach((line) => console.log(line));
 });

@@ -4,7 +4,7 @@
 // so that the routes it counts are its own.
 const test = require('node:test');
 const assert = require('node:assert');
-const { child } = require('./proxy_helpers.js');
+const { child, countLines } = require('./proxy_helpers.js');
 const { engineTrace } = require('./logfile.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
@@ -225,18 +225,7 @@ test('an environment stays alive while its owned player plays, and ends after it
 
 test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds', () => {
   const out = run(`
-    const fs = require('node:fs');
-    const path = require('node:path');
-    const os = require('node:os');
-    const { writeWav } = require(${helpersPath});
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'owned-'));
-    const wav = path.join(dir, 'tone.wav');
-    writeWav(wav);
-    const counts = () => ({ threads: threadCount(), fds: fdCount() });
-    // Loops forever, or floods far longer than the test; terminated once it is under way.
-    const cases = [['loop', wav, true], ['flood', 'script:200;502,1,2*19000000', false]];
-    const round = async ([id, source, loops]) => {
-      const w = inWorker(\`
+    const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
         let n = 0;
         m._setRoutedListener((player, what) => {
           if (++n === 1000) post('flooding');
@@ -245,29 +234,13 @@ test('a worker terminated mid-playback or mid-flood ends its owned player, threa
         m._native_init_audio('\${id}');
         m._routeEvents('\${id}', true);
         m._setDataSource('\${id}', \${JSON.stringify(source)});
-        if (\${loops}) m._setLoopCount('\${id}', '0');
+        m._setLoopCount('\${id}', '0');
         m._prepareAsync('\${id}');
         await until(() => m._isPlaying('\${id}'), 'playing');
-        if (\${loops}) post('playing');\`);
-      await w.next();
-      const during = counts();
-      await w.worker.terminate();
-      await until(() => !m._isPlaying(id), id + ' still playing');
-      return during;
-    };
-    const report = {};
-    for (const c of cases) await round(c);  // Node opens some threads and descriptors lazily
-    for (const c of cases) {
-      const before = counts();
-      const during = await round(c);
-      await settled(before);
-      report[c[0]] = { before, during, after: counts() };
-    }
-    fs.rmSync(dir, { recursive: true });
+        if ('\${id}' === 'loop') post('playing');\`));
     console.log(JSON.stringify(report));`);
-  for (const [id, { before, during, after }] of Object.entries(out)) {
-    console.log(`${id}: threads ${before.threads} -> ${during.threads} -> ${after.threads}, ` +
-      `fds ${before.fds} -> ${during.fds} -> ${after.fds}`);
+  countLines(out).forEach((line) => console.log(line));
+  for (const [id, { before, during }] of Object.entries(out)) {
     assert.ok(during.threads > before.threads, `${id}: the player had its threads`);
   }
 });
