@@ -146,7 +146,8 @@ function withWorkers(mainSource) {
         const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
         const post = (v) => parentPort.postMessage(v);
         const next = () => new Promise((r) => parentPort.once('message', r));
-        (async () => { \${source} })().catch((e) => post('error: ' + e.message));\`, { eval: true });
+        (async () => { \${source} })().catch((e) => post('error: ' + e.message));\`,
+      { eval: true });
       const messages = [];
       const waiting = [];
       worker.on('message', (v) => (waiting.length ? waiting.shift()(v) : messages.push(v)));

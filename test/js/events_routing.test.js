@@ -251,7 +251,9 @@ test('_routeEvents on ids that have no instance makes none', () => {
     for (let i = 0; i < 1000; i++) m._routeEvents('warm' + i);
     const before = rss();
     let routed = 0;
-    for (let i = 0; i < 200000; i++) routed += m._routeEvents('unknown' + i) + m._routeOwner('unknown' + i);
+    for (let i = 0; i < 200000; i++) {
+      routed += m._routeEvents('unknown' + i) + m._routeOwner('unknown' + i);
+    }
     console.log(JSON.stringify({ routed, grownMb: Math.round(rss() - before) }));`);
   assert.strictEqual(out.routed, 0);
   assert.ok(out.grownMb < 32, `${out.grownMb} MB for 200,000 unknown ids`);

@@ -112,7 +112,8 @@ const countLines = (report) => Object.entries(report).map(([id, { before, during
 function child(source, args = [], env = {}) {
   const prelude = `
     const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
-    const { until, within, threadCount, fdCount, settled, processCounts, terminatedRounds } = require(${JSON.stringify(__filename)});
+    const { until, within, threadCount, fdCount, settled, processCounts, terminatedRounds } =
+      require(${JSON.stringify(__filename)});
     const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
     const start = (id, s) => {
       m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
