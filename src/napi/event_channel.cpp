@@ -168,7 +168,7 @@ void DrainBatch(napi_env env, napi_value, void *context, void *) {
     Deliver(env, *channel, batch);
     batch.clear();  // the texts go here
     GiveBackAfterFlood(*channel, batch);
-    sync_keep_alive(*channel);
+    if (channel->routed) sync_keep_alive(*channel);  // only routes hold an environment
 }
 
 void DeleteListener(napi_env env, napi_ref listener) {
