@@ -1,13 +1,16 @@
 // The engine player registry's lock-free read with more readers at once than it has reader slots.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
+#include "proxy/registry_read.h"
 
 namespace {
 
@@ -69,6 +72,50 @@ TEST(RegistryReaders, ReleaseAmidMoreReadersThanSlotsEnds) {
     proxy.KavoriCloudMediaPlayer_release();
     for (std::thread &t : readers) t.join();
     EXPECT_EQ(gone.load(), kReaders);
+}
+
+// Every slot held by another entry: a reader must keep searching, neither give up nor read
+// unshown, until one comes free, and then read the player.
+TEST(RegistryReaders, ReaderWaitsForAFreeSlot) {
+    std::string id = "readers-full";
+    KavoriCloudPlayerNapiProxy proxy(id);
+    proxy.KavoriCloudMediaPlayer_native_setup_audio();
+    EngineRef registered(proxy.get_media_player(id));
+    ASSERT_TRUE(registered);
+    RegistryEntry other;
+    for (ReaderSlot &slot : readerSlots) {
+        const RegistryEntry *none = nullptr;
+        // Tolerates no other reader: this test runs alone in its process.
+        ASSERT_TRUE(slot.reading.compare_exchange_strong(none, &other));
+    }
+    std::atomic<bool> done{false};
+    std::atomic<bool> searching{false};
+    std::atomic<KavoriCloudMediaPlayer *> got{nullptr};
+    clockid_t cpu{};
+    std::thread reader([&] {
+        pthread_getcpuclockid(pthread_self(), &cpu);
+        searching.store(true, std::memory_order_release);
+        got.store(proxy.get_media_player(id), std::memory_order_relaxed);
+        done.store(true, std::memory_order_release);
+    });
+    while (!searching.load(std::memory_order_acquire)) std::this_thread::yield();
+    // Until the reader has spent 20 ms of its own CPU time searching (thousands of rounds over
+    // the slots), or has given up. A clock read that fails leaves `used` at 0: the thread ended.
+    for (;;) {
+        timespec used{};
+        clock_gettime(cpu, &used);
+        if (done.load(std::memory_order_acquire) || used.tv_sec > 0 || used.tv_nsec > 20000000)
+            break;
+        std::this_thread::yield();
+    }
+    bool doneWhileFull = done.load(std::memory_order_acquire);
+    readerSlots[kReaderSlots / 2].reading.store(nullptr, std::memory_order_release);
+    reader.join();
+    for (ReaderSlot &slot : readerSlots) slot.reading.store(nullptr, std::memory_order_release);
+    EngineRef read(got.load(std::memory_order_relaxed));
+    EXPECT_FALSE(doneWhileFull);
+    EXPECT_EQ(read.get(), registered.get());
+    proxy.KavoriCloudMediaPlayer_release();
 }
 
 }  // namespace

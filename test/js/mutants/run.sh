@@ -24,6 +24,7 @@ declare -A guard=(
     [owned_player_no_keep_alive]="test/js/events_routing.test.js:stays alive while its owned player"
     [route_events_makes_instance]="test/js/events_routing.test.js:no instance makes none"
     [package_routes_unowned]="har/test/routing.test.js:live player of another thread"
+    [reader_gives_up_when_slots_full]="kavori_proxy_tests:RegistryReaders.ReaderWaitsForAFreeSlot"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -36,7 +37,7 @@ ln -s "$root/node_modules" "$work/node_modules"
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 build() {
     cmake --build "$work/build" -j"${JOBS:-2}" --target kavoriplayer_audio_napi kavori_bench_events kavori_test_host \
-        >/dev/null
+        kavori_proxy_tests >/dev/null
 }
 build
 # Names given as arguments run only those patches.
@@ -52,13 +53,18 @@ for patch in "$root"/test/js/mutants/*.patch; do
     build
     file="${guard[$name]%%:*}"
     pattern="${guard[$name]#*:}"
-    if (cd "$work" && KAVORI_BUILD_DIR=build node --test --test-name-pattern="$pattern" "$file" \
-        >"$work/log" 2>&1); then
+    # A guard names a node test file, or a native test binary and its gtest filter.
+    if [[ "$file" == *.js ]]; then
+        run=(node --test --test-name-pattern="$pattern" "$file")
+    else
+        run=("build/$file" --gtest_filter="$pattern")
+    fi
+    if (cd "$work" && KAVORI_BUILD_DIR=build "${run[@]}" >"$work/log" 2>&1); then
         echo "js-mutants: $name NOT caught by '$pattern'"
         status=1
     else
         # The failure's first lines, joined (a multi-line message starts with "|-").
-        echo "js-mutants: $name caught: $(grep -m1 -A2 -E "error: " "$work/log" | tr -s ' \n' ' ')"
+        echo "js-mutants: $name caught: $(grep -m1 -A2 -E "error: |Failure" "$work/log" | tr -s ' \n' ' ')"
     fi
     (cd "$work" && git apply -R "$patch")
 done
