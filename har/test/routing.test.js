@@ -8,7 +8,7 @@ const path = require('node:path');
 const { Worker } = require('node:worker_threads');
 require('./ets-require.js');
 const kv = require('../Index.ets');
-const { until } = require('../../test/js/proxy_helpers.js');
+const { child, countLines, until, within } = require('../../test/js/proxy_helpers.js');
 
 const ROUNDS = Number(process.env.KAVORI_CROSSOVER_ROUNDS || 20);
 
@@ -124,10 +124,10 @@ test('a player created in a worker gets its events there, beside one on the main
   const main = watch(kv.createPlayer());
   main.setSource(pattern(1, 200));
   const worker = new Worker(source, { eval: true });
-  const fromWorker = new Promise((resolve, reject) => {
+  const fromWorker = within(new Promise((resolve, reject) => {
     worker.once('message', resolve);
     worker.once('error', reject);
-  });
+  }), 'the worker\'s events');
   await main.prepare();
   const workerEvents = await fromWorker;
   await until(() => main.events.some((e) => e[0] === 'completed'), 'main player completed');
@@ -135,4 +135,76 @@ test('a player created in a worker gets its events there, beside one on the main
   await worker.terminate();
   assert.deepStrictEqual(main.events, expected(1, 200));
   assert.deepStrictEqual(workerEvents, expected(2, 200).filter((e) => e[0] === 'bufferingUpdate'));
+});
+
+// Runs source in a worker of a child process that has kv (the package) and post(value); gives the
+// child's stdout. The child's main thread has m (the module) and the proxy helpers.
+function withWorkers(mainSource) {
+  const r = child(`
+    const { Worker } = require('node:worker_threads');
+    require(${JSON.stringify(path.join(__dirname, 'ets-require.js'))});
+    const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
+    const inWorker = (source) => {
+      const worker = new Worker(\`
+        const { parentPort } = require('node:worker_threads');
+        require(${JSON.stringify(path.join(__dirname, 'ets-require.js'))});
+        const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
+        const post = (v) => parentPort.postMessage(v);
+        const next = () => new Promise((r) => parentPort.once('message', r));
+        (async () => { \${source} })().catch((e) => post('error: ' + e.message));\`,
+      { eval: true });
+      const messages = [];
+      const waiting = [];
+      worker.on('message', (v) => (waiting.length ? waiting.shift()(v) : messages.push(v)));
+      const next = () => (messages.length ? Promise.resolve(messages.shift())
+        : within(new Promise((r) => waiting.push(r)), 'a message of the worker'));
+      return { worker, next };
+    };
+    (async () => { ${mainSource} })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.status, 0, r.err);
+  return r.out;
+}
+
+test('createPlayer with the id of a live player of another thread gives 5400102', () => {
+  const out = withWorkers(`
+    const main = kv.createPlayer({ id: 'shared' });
+    main.setSource('script:200');
+    const idle = kv.createPlayer({ id: 'taken-later' });
+    const w = inWorker(\`
+      const codes = [];
+      const attempt = (f) => { try { f(); codes.push('ok'); } catch (e) { codes.push(e.code); } };
+      attempt(() => kv.createPlayer({ id: 'shared' }));
+      const later = kv.createPlayer({ id: 'taken-later' });  // the main one has no engine yet
+      later.setSource('script:200');
+      post(codes);
+      await next();  // the main player is released
+      attempt(() => kv.createPlayer({ id: 'shared' }));
+      await later.release();
+      post(codes);\`);
+    const first = await w.next();
+    const errors = [];
+    idle.on('error', (e) => errors.push(e.code));
+    idle.setSource('script:200');  // the worker's player owns that engine player now
+    await main.release();
+    w.worker.postMessage('released');
+    const second = await w.next();
+    await w.worker.terminate();
+    console.log(JSON.stringify({ first, second, errors, idle: idle.state }));`);
+  assert.deepStrictEqual(JSON.parse(out), { first: [5400102], second: [5400102, 'ok'],
+    errors: [5400102], idle: 'idle' });
+});
+
+test('a worker that ends takes its players along: terminated mid-playback and mid-flood', () => {
+  const out = withWorkers(`
+    const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
+        const player = kv.createPlayer({ id: '\${id}' });
+        let n = 0;
+        player.on('bufferingUpdate', () => { if (++n === 1000) post('flooding'); });
+        player.setSource(\${JSON.stringify(source)});
+        player.loop = true;
+        await player.prepare();
+        await player.play();
+        if ('\${id}' === 'loop') post('playing');\`));
+    console.log(JSON.stringify(report));`);
+  countLines(JSON.parse(out)).forEach((line) => console.log(line));
 });

@@ -1,9 +1,11 @@
 // Player control methods: each converts its texts, calls one adapter and makes its JS result.
 #include <string>
 
+#include "napi/event_bridge.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
 #include "napi/napi_util.h"
+#include "proxy/engine_ref.h"
 #include "util/ohos_log.h"
 
 using Proxy = KavoriCloudPlayerNapiProxy;
@@ -111,8 +113,16 @@ napi_value KavoriCloudPlayerNapi::setVolume(napi_env env, napi_callback_info inf
     });
 }
 
+// An owned player keeps its environment alive from its prepare on, so its events are not cut off
+// between batches.
 napi_value KavoriCloudPlayerNapi::prepareAsync(napi_env env, napi_callback_info info) {
-    return Command<&Proxy::KavoriCloudMediaPlayer_prepareAsync>(env, info, "napi-->prepareAsync");
+    return RunMethod([&]() -> napi_value {
+        KavoriCloudPlayerNapi *instance = IdOnlyInstance(env, info, "napi-->prepareAsync");
+        EngineRef mp(instance->proxy()->get_media_player(instance->id()));
+        if (mp) keep_alive_for(env, mp.get());
+        instance->proxy()->KavoriCloudMediaPlayer_prepareAsync();
+        return nullptr;
+    });
 }
 
 napi_value KavoriCloudPlayerNapi::start(napi_env env, napi_callback_info info) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "kvmp.h"
 #include "util/event_text.h"
 
 // One event from posting to delivery.
@@ -43,10 +44,16 @@ void setCallBackRefMessage(napi_ref const &ref);
 bool setEnvMessage(napi_env const &env);
 
 // The routing methods, defined on the module's exports beside the method table (not enumerable):
-// _setRoutedListener(listener | null) -> boolean, _routeEvents(id) -> serial or 0, and for tests
-// _routeCount() -> routes held.
+// _setRoutedListener(listener | null) -> boolean, _routeEvents(id, owned?) -> serial, 0 or -1
+// (owned by another environment), _routeOwner(id) -> 0 none, 1 this environment, 2 another, and
+// for tests _routeCount() -> routes held.
 napi_value SetRoutedListener(napi_env env, napi_callback_info info);
 napi_value RouteEvents(napi_env env, napi_callback_info info);
+napi_value RouteOwner(napi_env env, napi_callback_info info);
 napi_value RouteCount(napi_env env, napi_callback_info info);
+
+// On env's JS thread, as env prepares mp: an owned route of env keeps env alive from now until mp's
+// loop ends.
+void keep_alive_for(napi_env env, KavoriCloudMediaPlayer *mp);
 
 #endif

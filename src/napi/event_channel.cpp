@@ -32,7 +32,18 @@ void CloseLocked(EventChannel &channel, Batch &dropped) {
     dropped.swap(channel.queue);
     if (rawChannel == &channel) rawChannel = nullptr;
     if (channel.onClose != nullptr) channel.onClose(channel);
-    drop_routes_to(&channel);
+    drop_routes_to(&channel, channel.orphans);
+    channel.holds = 0;
+}
+
+// On the channel's JS thread as its environment ends: the players it owned stop and go.
+void EndOrphans(EventChannel &channel) {
+    std::vector<OwnedPlayer> owned;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        owned.swap(channel.orphans);
+    }
+    end_owned_players(owned);
 }
 
 // Waits until no thread but the `own` ones counted by the caller uses channel.wake. Each such use
@@ -157,6 +168,7 @@ void DrainBatch(napi_env env, napi_value, void *context, void *) {
     Deliver(env, *channel, batch);
     batch.clear();  // the texts go here
     GiveBackAfterFlood(*channel, batch);
+    if (channel->routed) sync_keep_alive(*channel);  // only routes hold an environment
 }
 
 void DeleteListener(napi_env env, napi_ref listener) {
@@ -172,6 +184,10 @@ void StopChannel(void *arg) {
         std::unique_lock<std::mutex> lock(channel_mutex());
         CloseLocked(*channel, dropped);
         AwaitIdleLocked(lock, *channel);
+    }
+    EndOrphans(*channel);
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
         if (channel->released) return;
         channel->released = true;
     }
@@ -187,6 +203,7 @@ void FinalizeChannel(napi_env env, void *data, void *) {
         CloseLocked(*channel, dropped);
         AwaitIdleLocked(lock, *channel);  // a replacing thread may still be leaving its release
     }
+    EndOrphans(*channel);
     napi_remove_env_cleanup_hook(env, StopChannel, channel.get());
     DeleteListener(env, channel->listener);
 }
@@ -327,8 +344,33 @@ void post_player_event(uint64_t player, void *, int what, int param1, int param2
 }
 
 void end_player_route(uint64_t player) {
-    std::lock_guard<std::mutex> lock(channel_mutex());
-    end_route(player);
+    EventChannel *held = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        held = end_route(player);
+        if (held == nullptr || --held->holds > 0 || !held->open) return;
+        ++held->inFlight;  // the last hold is gone: the JS thread lets go at its next wake-up
+    }
+    napi_status status = Wake(held);
+    Batch dropped;  // freed after the lock is given back
+    std::unique_lock<std::mutex> lock = LockAsProducer();
+    Woken(held, status, dropped);
+}
+
+void sync_keep_alive(EventChannel &channel) {
+    bool keep = false;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        if (!channel.open) return;  // its environment is ending: the wake-up is going away
+        keep = channel.holds > 0;
+    }
+    if (keep == channel.keepsAlive) return;
+    if (keep) {
+        napi_ref_threadsafe_function(channel.env, channel.wake);
+    } else {
+        napi_unref_threadsafe_function(channel.env, channel.wake);
+    }
+    channel.keepsAlive = keep;
 }
 
 void post_event(void *weak, int what, int param1, int param2, char *obj) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "napi/event_bridge.h"
+#include "proxy/player_routes.h"
 
 struct EventChannel {
     // Immutable once made.
@@ -34,10 +35,13 @@ struct EventChannel {
     bool released = false;               // our hold on `wake` is given back, or being given back
     int inFlight = 0;                    // threads using `wake` outside the lock
     std::condition_variable idle;        // notified whenever inFlight drops
+    int holds = 0;                       // routes that keep the environment alive
+    std::vector<OwnedPlayer> orphans;    // owned players of a closed channel, still to be ended
     // JS thread only.
     std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
     napi_ref listener = nullptr;
     unsigned listenerSets = 0;  // counts replacements, so a delivery reads the listener anew
+    bool keepsAlive = false;    // `wake` is ref'd: holds was above 0 when last looked at
 };
 
 // Never destroyed: engine threads may still post while the process exits.
@@ -56,8 +60,15 @@ void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &ch
 // new one.
 void set_channel_listener(EventChannel &channel, napi_ref listener);
 
-// The loop end slot's holder: the route of the player goes once its last event is queued.
+// The loop end slot's holder: the route of the player goes once its last event is queued; a
+// channel it kept alive is woken to let go.
 void end_player_route(uint64_t player);
+// On channel's JS thread: refs `wake` while a route holds the environment, unrefs it after, as a
+// socket holds the loop while it is open.
+void sync_keep_alive(EventChannel &channel);
+// Ends each owned player of an ended environment by the release path, where its id still names
+// it (routed_listener.cpp).
+void end_owned_players(const std::vector<OwnedPlayer> &owned);
 
 // The raw listener's channel: set by raw_listener.cpp under channel_mutex(), read by producers.
 extern EventChannel *rawChannel;

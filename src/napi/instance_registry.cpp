@@ -122,6 +122,12 @@ KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpOrCreate(std::string &id,
     return instance;
 }
 
+KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::find(const std::string &id) {
+    std::lock_guard<std::mutex> lock(registry_mutex());
+    auto found = kavoriPlayerNapi_.find(id);
+    return found == kavoriPlayerNapi_.end() ? nullptr : found->second;
+}
+
 std::string KavoriCloudPlayerNapi::getXComponentId(napi_env env, napi_callback_info info) {
     LOGI("napi-->KavoriCloudPlayerNapi::getInstance_()->getXComponentId");
     {

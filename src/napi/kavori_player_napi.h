@@ -38,6 +38,8 @@ class KavoriCloudPlayerNapi {
         KavoriCloudPlayerNapi *last = last_.load(std::memory_order_acquire);
         return last != nullptr && last->hasId(id) ? last : LookUpLast(id);
     }
+    // The instance of id if one was made, else null: for callers that must not make one.
+    static KavoriCloudPlayerNapi *find(const std::string &id);
     // The last answer of instanceOf whose id holds no NUL, or null: a caller that compares the id
     // itself while reading it needs no second compare.
     static KavoriCloudPlayerNapi *lastInstance() { return last_.load(std::memory_order_acquire); }

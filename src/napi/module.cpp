@@ -18,6 +18,7 @@ static napi_value ModuleInit(napi_env env, napi_value exports) {
         {"_setRoutedListener", nullptr, SetRoutedListener, nullptr, nullptr, nullptr, napi_default,
          nullptr},
         {"_routeEvents", nullptr, RouteEvents, nullptr, nullptr, nullptr, napi_default, nullptr},
+        {"_routeOwner", nullptr, RouteOwner, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"_routeCount", nullptr, RouteCount, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(kRouting) / sizeof(kRouting[0]), kRouting);

@@ -9,6 +9,7 @@
 
 #include "napi/event_bridge.h"
 #include "napi/event_channel.h"
+#include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
@@ -87,11 +88,20 @@ napi_value SetRoutedListener(napi_env env, napi_callback_info info) {
     });
 }
 
+// The engine player now registered under the frame's id, with a reference; null when there is
+// none. Makes no instance: an unknown id costs nothing.
+KavoriCloudMediaPlayer *EnginePlayerOf(MethodFrame &frame) {
+    KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::find(frame.id());
+    return instance == nullptr ? nullptr : instance->proxy()->get_media_player(frame.id());
+}
+
 napi_value RouteEvents(napi_env env, napi_callback_info info) {
     return RunMethod([&]() -> napi_value {
-        MethodFrame frame(env, info, 1, "napi-->routeEvents");
-        EngineRef mp(frame.proxy()->get_media_player(frame.id()));
-        uint64_t serial = 0;
+        MethodFrame frame(env, info, 2, "napi-->routeEvents");
+        bool owned = false;
+        if (frame.arg(1) != nullptr) napi_get_value_bool(env, frame.arg(1), &owned);
+        EngineRef mp(EnginePlayerOf(frame));
+        int64_t serial = 0;
         if (mp) {
             store_loop_end_callback(end_player_route);  // before the route can exist
             EventChannel *channel = RoutedChannelOf(env, true);
@@ -100,13 +110,49 @@ napi_value RouteEvents(napi_env env, napi_callback_info info) {
             } else {
                 // Under the channels' lock: a channel that closes meanwhile takes no route along.
                 std::lock_guard<std::mutex> lock(channel_mutex());
-                if (channel->open) serial = route_player(mp.get(), channel);
+                if (channel->open) serial = route_player(mp.get(), channel, owned, frame.id());
             }
         }
+        if (serial == kRouteRefused) LOGE("napi-->routeEvents owned by another environment");
         napi_value result = nullptr;
-        napi_create_int64(env, static_cast<int64_t>(serial), &result);
+        napi_create_int64(env, serial, &result);
         return result;
     });
+}
+
+napi_value RouteOwner(napi_env env, napi_callback_info info) {
+    return RunMethod([&]() -> napi_value {
+        MethodFrame frame(env, info, 1, nullptr);
+        EngineRef mp(EnginePlayerOf(frame));
+        int32_t owner = 0;
+        if (mp) {
+            std::lock_guard<std::mutex> lock(channel_mutex());
+            EventChannel *channel = owner_of(find_player_serial(mp.get()));
+            if (channel != nullptr) owner = channel->env == env ? 1 : 2;
+        }
+        napi_value result = nullptr;
+        napi_create_int32(env, owner, &result);
+        return result;
+    });
+}
+
+void keep_alive_for(napi_env env, KavoriCloudMediaPlayer *mp) {
+    EventChannel *channel = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(channel_mutex());
+        EventChannel *own = FindLocked(env);
+        if (own == nullptr || !own->open || !hold_route(find_player_serial(mp), own)) return;
+        ++own->holds;
+        channel = own;
+    }
+    sync_keep_alive(*channel);
+}
+
+void end_owned_players(const std::vector<OwnedPlayer> &owned) {
+    for (const OwnedPlayer &player : owned) {
+        KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::find(player.id);
+        if (instance != nullptr) instance->proxy()->end_owned_player(player.serial);
+    }
 }
 
 napi_value RouteCount(napi_env env, napi_callback_info) {

@@ -39,6 +39,9 @@ class KavoriCloudPlayerNapiProxy {
     void KavoriCloudMediaPlayer_reset();
     // Ends the id's player as release does; used when its surface is destroyed.
     void end_media_player();
+    // Ends the id's player as release does if its serial is `serial`: an owner that ended takes
+    // only its own player along.
+    void end_owned_player(uint64_t serial);
 
     void KavoriCloudMediaPlayer_native_openlog();
 
@@ -80,8 +83,9 @@ class KavoriCloudPlayerNapiProxy {
     // Creates and registers the id's player for operation; gives it with the creator's
     // reference, or null when the id already has a player or the engine made none.
     KavoriCloudMediaPlayer *create_player(const char *operation);
-    // Shuts the id's player down and unregisters it; nullLine is logged when there is none.
-    void end_player(const char *nullLine);
+    // Shuts the id's player down and unregisters it; nullLine is logged when there is none. With a
+    // serial, only a player of that serial.
+    void end_player(const char *nullLine, uint64_t serial = 0);
     // Hands a pipe: duplicate to the registered mp, to be closed when mp ends; false when mp is
     // no longer the id's player.
     bool keep_duplicate(KavoriCloudMediaPlayer *mp, int fd);

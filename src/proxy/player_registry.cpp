@@ -234,7 +234,7 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_native_setup() {
 }
 
 // The engine frees the player once its message thread has let go too.
-void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine) {
+void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine, uint64_t serial) {
     EngineRef mp(own_media_player());
     if (!mp) {
         if (nullLine != nullptr) {
@@ -242,6 +242,7 @@ void KavoriCloudPlayerNapiProxy::end_player(const char *nullLine) {
         }
         return;
     }
+    if (serial != 0 && find_player_serial(mp.get()) != serial) return;
     kvmp_shutdown(mp.get());
     Unregister(id_, mp.get());
 }
@@ -252,6 +253,11 @@ void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_release() {
 
 void KavoriCloudPlayerNapiProxy::end_media_player() {
     end_player(nullptr);
+}
+
+void KavoriCloudPlayerNapiProxy::end_owned_player(uint64_t serial) {
+    LOGI("napi_proxy-->end_owned_player");
+    end_player(nullptr, serial);
 }
 
 void KavoriCloudPlayerNapiProxy::KavoriCloudMediaPlayer_reset() {

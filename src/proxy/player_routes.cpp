@@ -3,17 +3,21 @@
 #include "proxy/player_routes.h"
 
 #include <cstdint>
-#include <iterator>
 #include <mutex>
 #include <new>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// One routed player. A struct, not a bare pointer: a route may come to carry more than where it
-// goes.
+// One routed player.
 struct Route {
     EventChannel *channel = nullptr;
+    bool owned = false;  // channel's environment ends the player when it ends
+    bool holds = false;  // owned and prepared by its owner: keeps that environment alive
+    std::string id;      // owned: the id the player is registered under
 };
 
 std::mutex &routeMutex = *new std::mutex;
@@ -46,18 +50,34 @@ uint64_t forget_player_serial(const KavoriCloudMediaPlayer *mp) {
     return serial;
 }
 
-uint64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel) {
+uint64_t find_player_serial(const KavoriCloudMediaPlayer *mp) {
+    std::lock_guard<std::mutex> lock(routeMutex);
+    auto it = serials.find(mp);
+    return it == serials.end() ? 0 : it->second;
+}
+
+int64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel, bool owned,
+                     const std::string &id) {
     // Held while the route is written: a loop that ends meanwhile forgets its serial before or
     // after, and in the second case drops the route through its end slot.
     std::lock_guard<std::mutex> lock(routeMutex);
     auto it = serials.find(mp);
     if (it == serials.end()) return 0;
+    Route *route = nullptr;
+    std::string ownedId;
     try {
-        routes[it->second].channel = channel;
+        if (owned) ownedId = id;
+        route = &routes[it->second];
     } catch (const std::bad_alloc &) {
         return 0;
     }
-    return it->second;
+    if (route->owned && route->channel != channel) return kRouteRefused;
+    if (owned && !route->owned) {
+        route->owned = true;
+        route->id = std::move(ownedId);
+    }
+    route->channel = channel;
+    return static_cast<int64_t>(it->second);
 }
 
 EventChannel *route_of(uint64_t serial) {
@@ -66,13 +86,39 @@ EventChannel *route_of(uint64_t serial) {
     return it == routes.end() ? nullptr : it->second.channel;
 }
 
-void end_route(uint64_t serial) {
-    routes.erase(serial);
+EventChannel *owner_of(uint64_t serial) {
+    auto it = routes.find(serial);
+    return it == routes.end() || !it->second.owned ? nullptr : it->second.channel;
 }
 
-void drop_routes_to(const EventChannel *channel) {
+bool hold_route(uint64_t serial, const EventChannel *channel) {
+    auto it = routes.find(serial);
+    if (it == routes.end() || !it->second.owned || it->second.channel != channel) return false;
+    return !std::exchange(it->second.holds, true);
+}
+
+EventChannel *end_route(uint64_t serial) {
+    auto it = routes.find(serial);
+    if (it == routes.end()) return nullptr;
+    EventChannel *held = it->second.holds ? it->second.channel : nullptr;
+    routes.erase(it);
+    return held;
+}
+
+void drop_routes_to(const EventChannel *channel, std::vector<OwnedPlayer> &owned) {
     for (auto it = routes.begin(); it != routes.end();) {
-        it = it->second.channel == channel ? routes.erase(it) : std::next(it);
+        if (it->second.channel != channel) {
+            ++it;
+            continue;
+        }
+        if (it->second.owned) {
+            try {
+                owned.push_back({std::move(it->second.id), it->first});
+            } catch (const std::bad_alloc &) {
+                // left to its own release: the module cannot end what it cannot remember
+            }
+        }
+        it = routes.erase(it);
     }
 }
 

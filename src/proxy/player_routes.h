@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kvmp.h"
 
@@ -24,17 +26,35 @@ struct EventChannel;
 uint64_t player_serial_of(const KavoriCloudMediaPlayer *mp) noexcept;
 // Forgets mp's serial once its loop has posted its last event; gives it (0: it had none).
 uint64_t forget_player_serial(const KavoriCloudMediaPlayer *mp);
+// mp's serial, 0 once its loop has ended; never makes one.
+uint64_t find_player_serial(const KavoriCloudMediaPlayer *mp);
+
+// A route's owner: the environment of its channel. When that environment ends, the module ends the
+// player under `id` if its serial is still `serial`.
+struct OwnedPlayer {
+    std::string id;
+    uint64_t serial = 0;
+};
+// An owned route already held by another channel: routing it elsewhere is refused.
+constexpr int64_t kRouteRefused = -1;
 
 // The rest: under the event channel's lock.
-// Routes mp's events to channel, in place of any earlier route; gives the serial, 0 when mp's loop
-// has ended (nothing routed then).
-uint64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel);
+// Routes mp's events to channel, in place of any earlier route; `owned` makes channel the route's
+// owner (id: what mp is registered under), and a route once owned stays so. Gives the serial, 0
+// when mp's loop has ended (nothing routed then), kRouteRefused when another channel owns it.
+int64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel, bool owned,
+                     const std::string &id);
 // The channel the events of serial go to, or null.
 EventChannel *route_of(uint64_t serial);
-// Drops the route of serial, whose loop has ended.
-void end_route(uint64_t serial);
-// Drops every route to channel, which stops taking events.
-void drop_routes_to(const EventChannel *channel);
+// The channel that owns the route of serial, or null.
+EventChannel *owner_of(uint64_t serial);
+// Marks the route of serial, owned by channel, as keeping its environment alive; true when it did
+// not before.
+bool hold_route(uint64_t serial, const EventChannel *channel);
+// Drops the route of serial, whose loop has ended; gives the channel it kept alive, or null.
+EventChannel *end_route(uint64_t serial);
+// Drops every route to channel, which stops taking events; the players it owned go to `owned`.
+void drop_routes_to(const EventChannel *channel, std::vector<OwnedPlayer> &owned);
 // Routes held now, for tests: every ended player and environment gives its routes back.
 size_t route_count();
 

@@ -4,13 +4,18 @@
 // so that the routes it counts are its own.
 const test = require('node:test');
 const assert = require('node:assert');
-const { child } = require('./proxy_helpers.js');
+const { child, countLines } = require('./proxy_helpers.js');
+const { engineTrace } = require('./logfile.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
+// Memory is measured without a sanitizer only: their shadow memory and per-thread records grow
+// with what a case does, not with what the module keeps.
+const sanitized = Boolean(process.env.ASAN_OPTIONS || process.env.TSAN_OPTIONS);
 const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
 
 // Defines inWorker(source) in a child: runs source in a worker that has m, until and post(value)
-// (to the parent); gives { worker, next() } where next() waits for the worker's next message.
+// (to the parent); gives { worker, next(), exited } where next() waits for the worker's next
+// message and exited for its end, each with a limit that only stops a hang.
 const workers = `
   const { Worker } = require('node:worker_threads');
   const inWorker = (source) => {
@@ -25,10 +30,10 @@ const workers = `
     const messages = [];
     const waiting = [];
     worker.on('message', (v) => (waiting.length ? waiting.shift()(v) : messages.push(v)));
-    const next = () => (messages.length ? Promise.resolve(messages.shift())
-      : new Promise((r) => waiting.push(r)));
-    const exited = new Promise((r) => worker.once('exit', r));
-    return { worker, next, exited };
+    const next = (ms) => (messages.length ? Promise.resolve(messages.shift())
+      : within(new Promise((r) => waiting.push(r)), 'a message of the worker', ms));
+    const ended = new Promise((r) => worker.once('exit', r));
+    return { worker, next, get exited() { return within(ended, 'the end of the worker'); } };
   };
 `;
 
@@ -180,4 +185,117 @@ test('players released mid-flood: the routed path gets exactly what the raw path
     console.log(JSON.stringify({ raw, got, released: raw.every((n) => n < 1000000) }));`);
   assert.deepStrictEqual(out.got, out.raw);
   assert.ok(out.released, `released mid-flood: ${out.raw}`);
+});
+
+test('an owned route stays with its environment: another is refused and sees the owner', () => {
+  const out = run(`
+    const w = inWorker(\`
+      m._setRoutedListener(() => {});
+      m._native_init_audio('own');
+      post([m._routeEvents('own', true), m._routeOwner('own')]);
+      await next();
+      m._release('own');\`);
+    const [serial, ownerThere] = await w.next();
+    m._setRoutedListener(() => {});
+    const refused = [m._routeEvents('own', true), m._routeEvents('own')];
+    const ownerHere = m._routeOwner('own');
+    w.worker.postMessage('release');
+    await w.exited;
+    await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+    console.log(JSON.stringify({ routed: serial > 0, ownerThere, refused, ownerHere,
+      released: m._routeOwner('own'), unknown: m._routeOwner('nobody') }));`);
+  assert.deepStrictEqual(out, { routed: true, ownerThere: 1, refused: [-1, -1], ownerHere: 2,
+    released: 0, unknown: 0 });
+});
+
+test('an environment stays alive while its owned player plays, and ends after its release', () => {
+  // The worker has nothing else to wait for: only the owned player holds it between batches.
+  const out = run(`
+    const w = inWorker(\`
+      let n = 0;
+      m._setRoutedListener((player, what) => {
+        n++;
+        if (what === 2) { m._release('alive'); post(n); }
+      });
+      m._native_init_audio('alive');
+      m._routeEvents('alive', true);
+      m._setDataSource('alive', 'script:502,1,2*20000;300');
+      m._prepareAsync('alive');\`);
+    await w.exited;  // once its player is released
+    console.log(JSON.stringify({ got: await w.next(5000) }));`);
+  assert.deepStrictEqual(out, { got: 20001 });
+});
+
+test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds', () => {
+  const out = run(`
+    const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
+        let n = 0;
+        m._setRoutedListener((player, what) => {
+          if (++n === 1000) post('flooding');
+          if (what === 1) m._start('\${id}');
+        });
+        m._native_init_audio('\${id}');
+        m._routeEvents('\${id}', true);
+        m._setDataSource('\${id}', \${JSON.stringify(source)});
+        m._setLoopCount('\${id}', '0');
+        m._prepareAsync('\${id}');
+        await until(() => m._isPlaying('\${id}'), 'playing');
+        if ('\${id}' === 'loop') post('playing');\`));
+    console.log(JSON.stringify(report));`);
+  countLines(out).forEach((line) => console.log(line));
+  for (const [id, { before, during }] of Object.entries(out)) {
+    assert.ok(during.threads > before.threads, `${id}: the player had its threads`);
+  }
+});
+
+test('_routeEvents on ids that have no instance makes none', () => {
+  const out = run(`
+    const rss = () => process.memoryUsage().rss / 2 ** 20;
+    for (let i = 0; i < 1000; i++) m._routeEvents('warm' + i);
+    const before = rss();
+    let routed = 0;
+    for (let i = 0; i < 200000; i++) {
+      routed += m._routeEvents('unknown' + i) + m._routeOwner('unknown' + i);
+    }
+    console.log(JSON.stringify({ routed, grownMb: Math.round(rss() - before) }));`);
+  assert.strictEqual(out.routed, 0);
+  if (!sanitized) assert.ok(out.grownMb < 32, `${out.grownMb} MB for 200,000 unknown ids`);
+});
+
+test('the main environment\'s end ends the players it owns, and only those', () => {
+  // Neither player is prepared, so nothing holds the environment: its loop runs dry and it ends.
+  const trace = engineTrace();
+  const r = child(`
+    m._setRoutedListener(() => {});
+    m._native_init_audio('owned');
+    m._routeEvents('owned', true);
+    m._setDataSource('owned', 'script:200');
+    m._native_init_audio('free');
+    m._routeEvents('free');
+    m._setDataSource('free', 'script:200');`);
+  assert.strictEqual(r.status, 0, r.err);
+  const ended = trace.take().filter((l) => l.startsWith('kvmp_shutdown'));
+  assert.deepStrictEqual(ended, ['kvmp_shutdown #1']);
+});
+
+test('memory stays flat over 200,000 routed players, and every route goes back', () => {
+  const r = child(`
+    (async () => {
+      m._setRoutedListener(() => {});
+      const rss = () => process.memoryUsage().rss / 2 ** 20;
+      let first = 0;
+      for (let i = 0; i < 200000; i++) {
+        const id = 'p' + (i % 8);
+        m._native_init_audio(id);
+        m._routeEvents(id, i % 2 === 0);
+        m._release(id);
+        if (i === 20000) first = rss();
+      }
+      await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+      console.log(Math.round(rss() - first));
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.strictEqual(r.status, 0, r.err);
+  if (!sanitized) {
+    assert.ok(Number(r.out) < 8, `${r.out} MB more after 200,000 players than after 20,000`);
+  }
 });

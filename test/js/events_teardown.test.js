@@ -38,9 +38,10 @@ test('worker environments that register the listener and end during a flood', ()
         const id = 'flood' + round;
         const w = new Worker(workerSource(id, how), { eval: true });
         const exited = new Promise((resolve) => w.once('exit', resolve));
-        await new Promise((resolve) => w.once('message', resolve));
+        await within(new Promise((resolve) => w.once('message', resolve)),
+          'the flood of the worker');
         if (how === 'spin') await w.terminate();
-        await exited;
+        await within(exited, 'the end of the worker');
         await sleep(50);  // the flood goes on with no environment to take it
         let got = 0;
         m._setMessageListener('main', () => got++);
@@ -75,9 +76,10 @@ test('worker environments that route their flooding player and end', () => {
         const w = new Worker(workerSource(id, how), { eval: true });
         const exited = new Promise((resolve) => w.once('exit', resolve));
         const messages = [];
-        await new Promise((resolve) => w.on('message', (v) => messages.push(v) === 2 && resolve()));
+        await within(new Promise((resolve) => w.on('message', (v) => messages.push(v) === 2 &&
+          resolve())), 'the flood of the worker');
         if (how === 'spin') await w.terminate();
-        await exited;
+        await within(exited, 'the end of the worker');
         const got = new Set();
         m._setRoutedListener((player) => got.add(player));
         m._native_init_audio('main' + round);

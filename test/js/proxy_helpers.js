@@ -3,6 +3,8 @@
 // descriptor and thread counts, child processes.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 
 // Engine calls on player #serial; reference counting, the engine's own events and the message
 // thread's reads left out.
@@ -47,13 +49,62 @@ async function until(probe, what, ms = 30000) {
   }
 }
 
+// promise, which another thread settles, with a limit that only stops a hang.
+function within(promise, what, ms = 120000) {
+  let timer = null;
+  const limit = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error(`timed out waiting for ${what}`)), ms);
+  });
+  return Promise.race([promise, limit]).finally(() => clearTimeout(timer));
+}
+
 const threadCount = () => fs.readdirSync('/proc/self/task').length;
 const fdCount = () => fs.readdirSync('/proc/self/fd').length;
+
+const processCounts = () => ({ threads: threadCount(), fds: fdCount() });
 
 // Waits until the process has no more threads and descriptors than base ({ threads, fds }).
 const settled = (base, ms = 120000) => until(
   () => threadCount() <= base.threads && fdCount() <= base.fds,
   () => `threads ${threadCount()}/${base.threads}, descriptors ${fdCount()}/${base.fds}`, ms);
+
+// Terminates workers whose player is under way: start([id, source]) starts a worker ({ worker,
+// next }) whose player `id` loops a tone forever ('loop') or floods far longer than a test
+// ('flood') and that posts once it is under way. Each round ends when m says the player no longer
+// plays. Each case runs once unmeasured, as Node opens some threads and descriptors lazily, then
+// measured: gives each case's counts before, during, and once back at the count before.
+async function terminatedRounds(m, start) {
+  const round = async ([id, source]) => {
+    const w = start([id, source]);
+    await w.next();
+    const during = processCounts();
+    await w.worker.terminate();
+    await until(() => !m._isPlaying(id), `${id} still playing`);
+    return during;
+  };
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'rounds-'));
+  try {
+    const tone = path.join(dir, 'tone.wav');
+    writeWav(tone);
+    const cases = [['loop', tone], ['flood', 'script:200;502,1,2*19000000']];
+    for (const c of cases) await round(c);
+    const report = {};
+    for (const c of cases) {
+      const before = processCounts();
+      const during = await round(c);
+      await settled(before);
+      report[c[0]] = { before, during, after: processCounts() };
+    }
+    return report;
+  } finally {
+    fs.rmSync(dir, { recursive: true });
+  }
+}
+
+// One line per case of a terminatedRounds report.
+const countLines = (report) => Object.entries(report).map(([id, { before, during, after }]) =>
+  `${id}: threads ${before.threads} -> ${during.threads} -> ${after.threads}, ` +
+  `fds ${before.fds} -> ${during.fds} -> ${after.fds}`);
 
 // Runs source in a child Node process (node options in args, extra environment in env), for cases
 // that may crash or that act on the whole process. Its prelude gives the module m, sleep,
@@ -61,7 +112,8 @@ const settled = (base, ms = 120000) => until(
 function child(source, args = [], env = {}) {
   const prelude = `
     const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
-    const { until, threadCount, fdCount, settled } = require(${JSON.stringify(__filename)});
+    const { until, within, threadCount, fdCount, settled, processCounts, terminatedRounds } =
+      require(${JSON.stringify(__filename)});
     const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
     const start = (id, s) => {
       m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
@@ -86,6 +138,6 @@ function writeWav(path, seconds = 1, rate = 8000) {
 }
 
 module.exports = {
-  playerCalls, createdSerial, proxyLines, E, I, until, threadCount, fdCount, settled, child,
-  writeWav,
+  playerCalls, createdSerial, proxyLines, E, I, until, within, threadCount, fdCount, settled, child,
+  writeWav, processCounts, terminatedRounds, countLines,
 };

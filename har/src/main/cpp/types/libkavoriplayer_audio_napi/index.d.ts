@@ -146,13 +146,26 @@ export interface KavoriPlayerRouting {
   /**
    * Gives the serial of the engine player now registered under id (positive, unique for the
    * life of the process: an engine player created later under the same id gets another one),
-   * or 0 when the id has none. From this call on, that player's events also go to this
-   * environment's routed listener (dropped for routing while it has none); a later call from
-   * another environment moves them there. Call it right after the call that creates the engine
-   * player: events posted before it are not routed. The route ends after the player's message
-   * loop has posted its last event; an ended player's late events still carry its old serial.
+   * or 0 when the id has none (an id never used makes no instance). From this call on, that
+   * player's events also go to this environment's routed listener (dropped for routing while it
+   * has none); a later call from another environment moves them there. Call it right after the
+   * call that creates the engine player: events posted before it are not routed. The route ends
+   * after the player's message loop has posted its last event; an ended player's late events
+   * still carry its old serial.
+   *
+   * With owned true, this environment also owns the route, for as long as the route lasts: a call
+   * from another environment gives -1 and changes nothing (the same for one without owned). When
+   * the owner ends (worker terminated or returned, main environment torn down), the module ends
+   * that engine player as `_release` does, if the id still names it. From the owner's
+   * `_prepareAsync` of it until its loop ends, the player keeps the owner alive, as an open socket
+   * does; an owned player never prepared does not.
    */
-  _routeEvents(id: string): number;
+  _routeEvents(id: string, owned?: boolean): number;
+  /**
+   * Who owns the route of the engine player now registered under id: 0 nobody (or no engine
+   * player), 1 this environment, 2 another environment.
+   */
+  _routeOwner(id: string): number;
   /**
    * The number of routes the module holds now: for tests, which check that every ended player
    * and environment gives its routes back.
@@ -202,4 +215,5 @@ export declare const _native_setup: KavoriPlayerMethods['_native_setup'];
 export declare const _native_setup_audio: KavoriPlayerMethods['_native_setup_audio'];
 export declare const _setRoutedListener: KavoriPlayerRouting['_setRoutedListener'];
 export declare const _routeEvents: KavoriPlayerRouting['_routeEvents'];
+export declare const _routeOwner: KavoriPlayerRouting['_routeOwner'];
 export declare const _routeCount: KavoriPlayerRouting['_routeCount'];
