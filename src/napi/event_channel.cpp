@@ -70,7 +70,7 @@ constexpr size_t kCallsPerScope = 64;
 // routed event's serial, repeat in runs.
 template <typename T>
 class RepeatedNumber {
-public:
+  public:
     napi_value get(napi_env env, T value) {
         if (made_ != nullptr && value_ == value) return made_;
         value_ = value;
@@ -78,7 +78,7 @@ public:
         return made_;
     }
 
-private:
+  private:
     static void Make(napi_env env, int32_t v, napi_value *out) { napi_create_int32(env, v, out); }
     static void Make(napi_env env, uint64_t v, napi_value *out) {
         napi_create_int64(env, static_cast<int64_t>(v), out);
