@@ -19,7 +19,7 @@ declare -A guard=(
     [routed_to_every_environment]="test/js/events_routing.test.js:routes nothing"
     [route_not_moved]="test/js/events_routing.test.js:moved by a worker"
     [routed_copy_takes_text]="test/js/events_routing.test.js:text events of a routed player"
-    [repeated_number_not_compared]="test/js/events_table.test.js:the loop lines and the listener arguments"
+    [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
 )
 scratch="$(mktemp -d)"
