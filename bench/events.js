@@ -2,8 +2,10 @@
 // Engine events to one JS listener: events per second and latency from 1 and 4 native producer
 // threads through (a) the module's bridge, (b) a bare thread-safe function with one call per
 // event, and (c) the floor, the listener called in a tight loop on the JS thread; then the whole
-// road through the engine (4 script players, 1,000,000 messages). Medians of several rounds;
-// the targets are checked as ratios within the run. Last, the memory a flood leaves behind: 4
+// road through the engine (4 script players, 1,000,000 messages). Beside the rates, the process's
+// CPU time per event (all its threads: producers, JS thread, the wake-up), which a machine shared
+// with other work moves far less than the wall time. Medians of several rounds; the targets are
+// checked as ratios within the run. Last, the memory a flood leaves behind: 4
 // producers queue 8,000,000 events while the JS thread is busy, and the process's RSS after the
 // drain is compared with the RSS before.
 const path = require('node:path');
@@ -26,6 +28,11 @@ const bench = addon.exports;
 const nowNs = () => process.hrtime.bigint();
 const nowMicros = () => Number(process.hrtime.bigint() / 1000n) % 2 ** 30;
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+// CPU nanoseconds of all the process's threads since `since` (a process.cpuUsage()).
+const cpuNs = (since) => {
+  const used = process.cpuUsage(since);
+  return (used.user + used.system) * 1000;
+};
 
 // One listener for every path; what it does per event is chosen per run.
 let count = 0;
@@ -45,13 +52,15 @@ async function deliver(total, withLatency, startProducers) {
   latencies = withLatency ? new Float64Array(total) : null;
   const done = new Promise((resolve) => { finished = resolve; });
   const keep = setInterval(() => {}, 1000);  // the bridge's wake-up keeps no process alive
+  const cpu = process.cpuUsage();
   const start = nowNs();
   startProducers();
   await done;
   const seconds = Number(nowNs() - start) / 1e9;
+  const cpuPerEvent = cpuNs(cpu) / total;
   clearInterval(keep);
   bench.join();
-  return { rate: total / seconds, latencies };
+  return { rate: total / seconds, cpu: cpuPerEvent, latencies };
 }
 
 const paths = {
@@ -59,13 +68,14 @@ const paths = {
   b: (producers, each, rate) => () => bench.produceBare(listener, producers, each, rate),
 };
 
-function floorRate() {
+function floorRun() {
   count = 0;
   target = EVENTS + 1;  // never reached
   latencies = null;
+  const cpu = process.cpuUsage();
   const start = nowNs();
   bench.floor(listener, EVENTS);
-  return EVENTS / (Number(nowNs() - start) / 1e9);
+  return { rate: EVENTS / (Number(nowNs() - start) / 1e9), cpu: cpuNs(cpu) / EVENTS };
 }
 
 async function roadRate() {
@@ -106,13 +116,17 @@ async function main() {
     for (const producers of [1, 4]) {
       const each = EVENTS / producers;
       for (const p of ['a', 'b']) {
-        round[`${p}${producers}`] = (await deliver(EVENTS, false, paths[p](producers, each, 0))).rate;
+        const run = await deliver(EVENTS, false, paths[p](producers, each, 0));
+        round[`${p}${producers}`] = run.rate;
+        round[`${p}${producers}cpu`] = run.cpu;
         const paced = await deliver(PACED_EVENTS * producers, true,
           paths[p](producers, PACED_EVENTS, PACED_RATE));
         round[`${p}${producers}p50`] = percentile(paced.latencies, 0.5);
         round[`${p}${producers}p99`] = percentile(paced.latencies, 0.99);
       }
-      round[`c${producers}`] = floorRate();
+      const floor = floorRun();
+      round[`c${producers}`] = floor.rate;
+      round[`c${producers}cpu`] = floor.cpu;
     }
     round.road = await roadRate();
     rounds.push(round);
@@ -121,6 +135,7 @@ async function main() {
   const ratio = (key, over) => median(rounds.map((x) => x[key] / x[over]));
   const M = (v) => `${(v / 1e6).toFixed(2)} M/s`.padStart(11);
   const us = (v) => `${v.toFixed(0)} µs`.padStart(7);
+  const ns = (v) => `${v.toFixed(0)} ns`.padStart(11);
 
   console.log(`events to one JS listener, medians of ${ROUNDS} rounds`);
   console.log('                                         1 producer  4 producers');
@@ -129,6 +144,11 @@ async function main() {
   console.log(`(c) floor: calls on the JS thread       ${M(med('c1'))}  ${M(med('c4'))}`);
   console.log(`a / b                                   ${ratio('a1', 'b1').toFixed(2).padStart(11)}  ${ratio('a4', 'b4').toFixed(2).padStart(11)}`);
   console.log(`a / c                                   ${ratio('a1', 'c1').toFixed(2).padStart(11)}  ${ratio('a4', 'c4').toFixed(2).padStart(11)}`);
+  console.log('CPU time per event, all threads:');
+  for (const [p, name] of [['a', 'module bridge'], ['b', 'bare thread-safe function'], ['c', 'floor']]) {
+    console.log(`  (${p}) ${name.padEnd(34)}${ns(med(`${p}1cpu`))}  ${ns(med(`${p}4cpu`))}`);
+  }
+  console.log(`  a / c                                 ${ratio('a1cpu', 'c1cpu').toFixed(2).padStart(11)}  ${ratio('a4cpu', 'c4cpu').toFixed(2).padStart(11)}`);
   console.log(`latency at ${PACED_RATE} events/s per producer, median / p99:`);
   for (const p of ['a', 'b']) {
     console.log(`  (${p})                                 ${us(med(`${p}1p50`))} /${us(med(`${p}1p99`))}  ${us(med(`${p}4p50`))} /${us(med(`${p}4p99`))}`);
@@ -140,6 +160,8 @@ async function main() {
   const checks = [
     ['bridge >= 2 x bare thread-safe function (4 producers)', ratio('a4', 'b4') >= 2],
     ['bridge >= 60% of the floor (4 producers)', ratio('a4', 'c4') >= 0.6],
+    ['bridge CPU per event <= 1.25 x the floor\'s (1 producer)', ratio('a1cpu', 'c1cpu') <= 1.25],
+    ['bridge CPU per event <= 1.25 x the floor\'s (4 producers)', ratio('a4cpu', 'c4cpu') <= 1.25],
     ['bridge p99 latency < 250 µs (4 paced producers)', med('a4p99') < 250],
     ['engine road >= 1 M events/s', med('road') >= 1e6],
     ['a delivered flood leaves < 64 MB of RSS behind', retained < 64],

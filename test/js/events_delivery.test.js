@@ -47,6 +47,20 @@ test('arguments: three numbers, or four with a text; undefined receiver; result 
   assert.ok(calls.every((c) => c.self === undefined));
 });
 
+test('one batch of many kinds: each event keeps its own numbers across the groups of calls', async () => {
+  // Three kinds in turn, all queued while the JS thread is held: one batch, delivered over more
+  // than two groups of listener calls, where numbers are made once while they repeat.
+  const rows = [['502,1,2', [3, 1, 2]], ['0', [0, 0, 0]], ['400,5,6', [5, 5, 6]]];
+  const picked = Array.from({ length: 150 }, (_, i) => rows[i % rows.length]);
+  const got = [];
+  m._setMessageListener('delivery', (...a) => got.push(a));
+  const id = start(`${picked.map((r) => r[0]).join(';')};4751`);
+  blockUntilRead(4751);
+  await until(() => got.length === picked.length, () => `${got.length} events`);
+  m._release(id);
+  assert.deepStrictEqual(got, picked.map((r) => r[1]));
+});
+
 test('a second listener: queued events reach the first, later ones the second', async () => {
   const first = [];
   const second = [];

@@ -31,6 +31,8 @@ declare -A guard=(
     [speed_not_read_back]="har/test/speed.test.js:a speed the engine refuses"
     [engine_reports_rate_unplayed]="har/test/speed.test.js:the engine plays at the speed set"
     [meta_on_first_track]="har/test/tracks.test.js:two audio tracks"
+    [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
+    [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
