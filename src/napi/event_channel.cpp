@@ -33,7 +33,7 @@ void CloseLocked(EventChannel &channel, Batch &dropped) {
     if (rawChannel == &channel) rawChannel = nullptr;
     if (channel.onClose != nullptr) channel.onClose(channel);
     drop_routes_to(&channel, channel.orphans);
-    channel.holds = 0;
+    channel.holds.store(0, std::memory_order_relaxed);  // under channel_mutex()
 }
 
 // On the channel's JS thread as its environment ends: the players it owned stop and go.
@@ -391,7 +391,10 @@ void end_player_route(uint64_t player) {
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         held = end_route(player);
-        if (held == nullptr || --held->holds > 0 || !held->open) return;
+        // relaxed: under channel_mutex(); the wake-up below carries the new count to the JS thread.
+        if (held == nullptr || held->holds.fetch_sub(1, std::memory_order_relaxed) > 1 ||
+            !held->open)
+            return;
         ++held->inFlight;  // the last hold is gone: the JS thread lets go at its next wake-up
     }
     napi_status status = Wake(held);
@@ -401,11 +404,15 @@ void end_player_route(uint64_t player) {
 }
 
 void sync_keep_alive(EventChannel &channel) {
+    // Most batches change nothing: no lock then. relaxed: holds grows only on this thread, and the
+    // thread that takes the last hold wakes this one after it, through the thread-safe function's
+    // own lock, so a count read here is never older than the wake-up that must act on it.
+    if ((channel.holds.load(std::memory_order_relaxed) > 0) == channel.keepsAlive) return;
     bool keep = false;
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         if (!channel.open) return;  // its environment is ending: the wake-up is going away
-        keep = channel.holds > 0;
+        keep = channel.holds.load(std::memory_order_relaxed) > 0;  // under channel_mutex()
     }
     if (keep == channel.keepsAlive) return;
     if (keep) {

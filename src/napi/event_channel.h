@@ -14,6 +14,7 @@
 
 #include <napi/native_api.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -35,8 +36,10 @@ struct EventChannel {
     bool released = false;               // our hold on `wake` is given back, or being given back
     int inFlight = 0;                    // threads using `wake` outside the lock
     std::condition_variable idle;        // notified whenever inFlight drops
-    int holds = 0;                       // routes that keep the environment alive
-    std::vector<OwnedPlayer> orphans;    // owned players of a closed channel, still to be ended
+    // Routes that keep the environment alive. Changed under channel_mutex() only; atomic so that a
+    // batch's end can see without the lock that the environment's hold needs no change.
+    std::atomic<int> holds{0};
+    std::vector<OwnedPlayer> orphans;  // owned players of a closed channel, still to be ended
     // JS thread only.
     std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
     napi_ref listener = nullptr;

@@ -142,7 +142,7 @@ void keep_alive_for(napi_env env, KavoriCloudMediaPlayer *mp) {
         std::lock_guard<std::mutex> lock(channel_mutex());
         EventChannel *own = FindLocked(env);
         if (own == nullptr || !own->open || !hold_route(find_player_serial(mp), own)) return;
-        ++own->holds;
+        own->holds.fetch_add(1, std::memory_order_relaxed);  // under channel_mutex()
         channel = own;
     }
     sync_keep_alive(*channel);
