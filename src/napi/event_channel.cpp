@@ -298,6 +298,8 @@ napi_status Wake(EventChannel *channel) {
 
 // Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty. The events
 // that a closing channel drops are freed by the caller, unlocked.
+constexpr int kEngineErrorEvent = 100;  // the event an engine error is posted as
+
 void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &droppedRouted) {
     EventChannel *raw = nullptr;
     EventChannel *routed = nullptr;
@@ -307,6 +309,13 @@ void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &dro
             rawChannel != nullptr && rawChannel->listening ? rawChannel : nullptr;
         CallbackContext routedEvent;
         EventChannel *target = RouteLocked(player, event, listening != nullptr, routedEvent);
+        // An engine error ends what the player was doing: until it is prepared again it keeps its
+        // environment alive no more. The error's own wake-up has the JS thread let go.
+        if (target != nullptr && routedEvent.what == kEngineErrorEvent) {
+            EventChannel *held = unhold_route(player);
+            // relaxed: under channel_mutex(), as every change of holds.
+            if (held != nullptr) held->holds.fetch_sub(1, std::memory_order_relaxed);
+        }
         if (target != nullptr && QueueLocked(*target, std::move(routedEvent))) routed = target;
         if (listening != nullptr && QueueLocked(*listening, std::move(event))) raw = listening;
         if (raw == nullptr && routed == nullptr) return;

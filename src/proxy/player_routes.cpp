@@ -97,6 +97,12 @@ bool hold_route(uint64_t serial, const EventChannel *channel) {
     return !std::exchange(it->second.holds, true);
 }
 
+EventChannel *unhold_route(uint64_t serial) {
+    auto it = routes.find(serial);
+    if (it == routes.end() || !std::exchange(it->second.holds, false)) return nullptr;
+    return it->second.channel;
+}
+
 EventChannel *end_route(uint64_t serial) {
     auto it = routes.find(serial);
     if (it == routes.end()) return nullptr;

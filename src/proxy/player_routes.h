@@ -51,6 +51,9 @@ EventChannel *owner_of(uint64_t serial);
 // Marks the route of serial, owned by channel, as keeping its environment alive; true when it did
 // not before.
 bool hold_route(uint64_t serial, const EventChannel *channel);
+// Unmarks the route of serial as keeping its environment alive; gives the channel it kept alive, or
+// null.
+EventChannel *unhold_route(uint64_t serial);
 // Drops the route of serial, whose loop has ended; gives the channel it kept alive, or null.
 EventChannel *end_route(uint64_t serial);
 // Drops every route to channel, which stops taking events; the players it owned go to `owned`.

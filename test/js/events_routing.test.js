@@ -232,6 +232,21 @@ test('an environment stays alive while its owned player plays, and ends after it
   assert.deepStrictEqual(out, { got: 20001 });
 });
 
+test('an owned player whose engine failed no longer keeps its environment alive', () => {
+  const out = run(`
+    const w = inWorker(\`
+      m._setRoutedListener((player, what) => post(what));
+      m._native_init_audio('failed');
+      m._routeEvents('failed', true);
+      m._setDataSource('failed', 'script:100,-2');
+      m._prepareAsync('failed');\`);
+    const what = await w.next();
+    await w.exited;  // with its player never released
+    await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+    console.log(JSON.stringify({ what }));`);
+  assert.deepStrictEqual(out, { what: 100 });
+});
+
 test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds', () => {
   const out = run(`
     const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
