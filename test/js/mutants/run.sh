@@ -22,6 +22,7 @@ declare -A guard=(
     [routed_copy_takes_text]="test/js/events_routing.test.js:text events of a routed player"
     [owned_route_shared]="test/js/events_routing.test.js:owned route stays with its environment"
     [owner_end_keeps_players]="test/js/events_routing.test.js:worker terminated mid-playback"
+    [error_keeps_environment_alive]="test/js/events_routing.test.js:engine failed no longer keeps"
     [owned_player_no_keep_alive]="test/js/events_routing.test.js:stays alive while its owned player"
     [route_events_makes_instance]="test/js/events_routing.test.js:no instance makes none"
     [package_routes_unowned]="har/test/routing.test.js:live player of another thread"
