@@ -157,8 +157,8 @@ export interface KavoriPlayerRouting {
    * from another environment gives -1 and changes nothing (the same for one without owned). When
    * the owner ends (worker terminated or returned, main environment torn down), the module ends
    * that engine player as `_release` does, if the id still names it. From the owner's
-   * `_prepareAsync` of it until its loop ends, the player keeps the owner alive, as an open socket
-   * does; an owned player never prepared does not.
+   * `_prepareAsync` of it until its loop ends or it posts an engine error (100), the player keeps
+   * the owner alive, as an open socket does; an owned player never prepared does not.
    */
   _routeEvents(id: string, owned?: boolean): number;
   /**
