@@ -77,9 +77,9 @@ function missingReferences(moduleDir, files) {
     for (const key of ['main', 'types']) {
       if (doc[key]) need(manifest, inside(manifest, doc[key], key), key);
     }
-    for (const [name, spec] of Object.entries(doc.dependencies || {})) {
-      if (!spec.startsWith('file:')) continue;
-      const dep = inside(manifest, spec.slice(5), `dependency ${name}`);
+    for (const [name, version] of Object.entries(doc.dependencies || {})) {
+      if (!version.startsWith('file:')) continue;
+      const dep = inside(manifest, version.slice(5), `dependency ${name}`);
       need(manifest, dep, `dependency ${name}`, ['', '/oh-package.json5']);
     }
   }
@@ -123,9 +123,9 @@ function checkExample(archive, exampleDir) {
     execFileSync('tar', ['-xzf', archive, '-C', installed, '--strip-components=1']);
     const manifest = JSON5.parse(fs.readFileSync(path.join(installed, 'oh-package.json5'), 'utf8'));
     const paths = { [manifest.name]: [path.join(installed, manifest.main || 'Index.ets')] };
-    for (const [name, spec] of Object.entries(manifest.dependencies || {})) {
+    for (const [name, version] of Object.entries(manifest.dependencies || {})) {
       // One the archive lacks stays unresolved, as in an app that installed the archive.
-      const dep = path.join(installed, spec.replace(/^file:/, ''));
+      const dep = path.join(installed, version.replace(/^file:/, ''));
       const depManifest = path.join(dep, 'oh-package.json5');
       if (!fs.existsSync(depManifest)) continue;
       paths[name] = [path.join(dep, JSON5.parse(fs.readFileSync(depManifest, 'utf8')).types)];
