@@ -1,9 +1,10 @@
 'use strict';
 // One subject of bench/callgrind_counts.sh, run under callgrind: `node events.js <subject> <n>`
-// delivers n events (after a warm-up of n / 10) to one listener, for the script to count the
-// JS thread's instructions per event. Subjects: floor (the listener called n times in a loop on
-// the JS thread, one handle scope each), bridge (the bench addon's copy of the bridge fed by one
-// producer thread), and the engine road of bench/routed.js: raw, routed and package.
+// delivers n events (after a warm-up) to one listener, for the script to count the JS thread's
+// instructions per event. Subjects: floor (the listener called n times in a loop on the JS thread,
+// one handle scope each), bridge (the bench addon's copy of the bridge fed by one producer
+// thread), and the engine road of bench/routed.js: raw, routed and package. The measured pass
+// begins with the addon's measuredPassStarts(), where the script has callgrind dump its counts.
 const path = require('node:path');
 const { loadModule, buildDir } = require('../../test/js/loader.js');
 
@@ -31,6 +32,7 @@ async function direct() {
   const keep = setInterval(() => {}, 1000);  // the bridge's wake-up keeps no process alive
   let total = 0;
   for (const events of [n / 10, n]) {
+    if (events === n) bench.measuredPassStarts();
     total += events;
     count = 0;
     target = events;
@@ -50,12 +52,15 @@ async function direct() {
 
 async function road() {
   const { measure, REPS } = require('../routed.js');
-  await measure(subject, n);
+  const bench = benchAddon();
+  await measure(subject, n, () => bench.measuredPassStarts());
   return n / 10 + REPS * n;
 }
 
-// Prints the number of events delivered, warm-up included.
-(subject === 'floor' || subject === 'bridge' ? direct() : road()).then(console.log, (e) => {
+// Prints the number of events delivered, warm-up included, then the measured pass's.
+(subject === 'floor' || subject === 'bridge' ? direct() : road()).then((total) => {
+  console.log(`${total} ${n}`);
+}, (e) => {
   console.error(e);
   process.exit(1);
 });

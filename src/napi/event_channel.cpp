@@ -133,6 +133,7 @@ size_t DeliverGroup(napi_env env, EventChannel &channel, const Batch &batch, siz
     napi_value receiver = nullptr;
     napi_get_undefined(env, &receiver);
     napi_value listener = nullptr;
+    size_t argcWithoutText = 0;  // what a textless event gets: 3, 4 (the serial), or 5 (its slot)
     unsigned readAt = channel.listenerSets - 1;
     RepeatedNumber<int32_t> kind;
     RepeatedNumber<uint64_t> serial;
@@ -149,11 +150,14 @@ size_t DeliverGroup(napi_env env, EventChannel &channel, const Batch &batch, siz
             readAt = channel.listenerSets;
             if (napi_get_reference_value(env, channel.listener, &listener) != napi_ok)
                 listener = nullptr;
+            argcWithoutText = first + (channel.textAlways ? 4 : 3);
         }
         if (listener == nullptr) continue;
         napi_value argv[5] = {};
         if (channel.routed) argv[0] = serial.get(env, event.player);
+        argv[first + 3] = receiver;  // undefined, passed only when argcWithoutText says so
         size_t argc = first + EventArgs(env, event, kind, argv + first);
+        argc = std::max(argc, argcWithoutText);
         if (!CallListener(env, receiver, listener, argc, argv)) {
             next = batch.size();
             break;
@@ -380,8 +384,9 @@ void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &ch
     LeaveLocked(channel);
 }
 
-void set_channel_listener(EventChannel &channel, napi_ref listener) {
+void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlways) {
     napi_ref old = std::exchange(channel.listener, listener);
+    channel.textAlways = textAlways;
     ++channel.listenerSets;
     {
         std::lock_guard<std::mutex> lock(channel_mutex());

@@ -44,6 +44,7 @@ struct EventChannel {
     std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
     napi_ref listener = nullptr;
     unsigned listenerSets = 0;  // counts replacements, so a delivery reads the listener anew
+    bool textAlways = false;    // the listener gets a text argument, undefined when there is none
     bool keepsAlive = false;    // `wake` is ref'd: holds was above 0 when last looked at
 };
 
@@ -60,8 +61,8 @@ EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
 // release; the channel is freed on its JS thread after its last delivery.
 void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &channel);
 // Replaces the listener of a channel, on its JS thread; a batch being delivered goes on with the
-// new one.
-void set_channel_listener(EventChannel &channel, napi_ref listener);
+// new one. With textAlways, an event without a text gets undefined in its place.
+void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlways = false);
 
 // The loop end slot's holder: the route of the player goes once its last event is queued; a
 // channel it kept alive is woken to let go.

@@ -47,6 +47,34 @@ test('arguments: three numbers, or four with a text; undefined receiver; result 
   assert.ok(calls.every((c) => c.self === undefined));
 });
 
+test('routed arguments: the serial first; a text slot only for a listener that declares one', async () => {
+  const throwingLength = function (...args) { calls.push(args); };
+  Object.defineProperty(throwingLength, 'length', { get() { throw new Error('length'); } });
+  const calls = [];
+  const cases = [
+    ['rest parameters', function (...args) { calls.push(args); }, [4, 5, 4]],
+    ['five declared', function (p, w, a, b, text) { calls.push([...arguments]); }, [5, 5, 5]],
+    ['a throwing length', throwingLength, [4, 5, 4]],
+  ];
+  m._setMessageListener('delivery', () => {});
+  for (const [name, listener, lengths] of cases) {
+    calls.length = 0;
+    assert.strictEqual(m._setRoutedListener(listener), true, name);
+    const id = `delivery-routed-args-${lengths.join('')}-${name.length}`;
+    m._native_init_audio(id);
+    const player = m._routeEvents(id);
+    m._setDataSource(id, 'script:200;422,0,0,str:x;300,1,1');
+    m._prepareAsync(id);
+    await until(() => calls.length === 3, `three events (${name})`);
+    m._release(id);
+    const pad = (e) => (lengths[0] === 5 ? [...e, undefined] : e);
+    assert.deepStrictEqual(calls, [pad([player, 1, 0, 0]), [player, 200, 422, 0, ''],
+      pad([player, 2, 0, 0])], name);
+    assert.deepStrictEqual(calls.map((c) => c.length), lengths, name);
+  }
+  m._setRoutedListener(null);
+});
+
 test('one batch of many kinds: each event keeps its own numbers across the groups of calls', async () => {
   // Three kinds in turn, all queued while the JS thread is held: one batch, delivered over more
   // than two groups of listener calls, where numbers are made once while they repeat.

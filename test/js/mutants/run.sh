@@ -34,6 +34,7 @@ declare -A guard=(
     [meta_on_first_track]="har/test/tracks.test.js:two audio tracks"
     [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
+    [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
