@@ -22,7 +22,8 @@ export type MessageListener = (what: number, arg1: number, arg2: number, text?: 
 /**
  * Receives, on the JS thread of the environment that set it, the events of the engine players
  * that environment routed: the serial of the engine player that posted the event (see
- * `_routeEvents`), then what the raw listener gets for it.
+ * `_routeEvents`), then what the raw listener gets for it. A listener that declares all five
+ * parameters gets five arguments on every call, text undefined when the event has none.
  */
 export type RoutedListener =
   (player: number, what: number, arg1: number, arg2: number, text?: string) => void;
