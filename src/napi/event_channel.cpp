@@ -153,11 +153,10 @@ size_t DeliverGroup(napi_env env, EventChannel &channel, const Batch &batch, siz
             argcWithoutText = first + (channel.textAlways ? 4 : 3);
         }
         if (listener == nullptr) continue;
-        napi_value argv[5] = {};
+        napi_value argv[5];  // the first argc are set below
         if (channel.routed) argv[0] = serial.get(env, event.player);
-        argv[first + 3] = receiver;  // undefined, passed only when argcWithoutText says so
         size_t argc = first + EventArgs(env, event, kind, argv + first);
-        argc = std::max(argc, argcWithoutText);
+        if (argc < argcWithoutText) argv[argc++] = receiver;  // undefined for the missing text
         if (!CallListener(env, receiver, listener, argc, argv)) {
             next = batch.size();
             break;
