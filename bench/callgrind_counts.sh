@@ -5,8 +5,8 @@
 # hands it the call, and for events the JS thread's whole wake-up by a thread-safe function, or
 # the floor's loop of listener calls. An event's count is that of the last pass, once the JS engine
 # has compiled the listeners' hot code; for raw and package the whole run's, warm-up included, is
-# printed beside it, since the package's callbacks take longer to reach their compiled form. Uses the Release build of KAVORI_BUILD_DIR (default
-# build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
+# printed beside it, since the package's callbacks take longer to reach their compiled form. Uses
+# the Release build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
 # 100000, twice with its warm-up), EVENTS events per pass of the event subjects (default 50000).
 # Reports the goals as met or not met; fails only when a run fails.
 set -euo pipefail
@@ -55,11 +55,7 @@ count() {  # count <profile> <pattern> <divisor>: inclusive instructions per uni
     echo $((ir / $3))
 }
 # whole <run> <pattern>: per event over the whole run, warm-up included.
-whole() {
-    local total measured
-    read -r total measured <"$out/$1.stdout"
-    echo $((($(count "$1" "$2" 1) + $(count "$1.warm" "$2" 1)) / total))
-}
+whole() { echo $((($(count "$1" "$2" 1) + $(count "$1.warm" "$2" 1)) / $(run_events "$1"))); }
 floor=$(count calls '\)::Floor\(' $((2 * calls)))
 position=$(count calls '\)::Position\(' $((2 * calls)))
 positionRef=$(count calls '\)::PositionRef\(' $((2 * calls)))
@@ -67,7 +63,9 @@ positionRef=$(count calls '\)::PositionRef\(' $((2 * calls)))
 module=$(count calls ':KavoriCloudPlayerNapi::getCurrentPosition\(' $((4 * calls)))
 # The JS thread's wake-ups by the bridge's thread-safe function.
 wakeUps='ThreadSafeFunction::AsyncCb\(uv_async_s\*\) \['
-delivered() { read -r _ measured <"$out/$1.stdout" && echo "$measured"; }  # in the last pass
+# run_events <run>, delivered <run>: the events of the whole run, and of its last pass.
+run_events() { read -r total _ <"$out/$1.stdout" && echo "$total"; }
+delivered() { read -r _ measured <"$out/$1.stdout" && echo "$measured"; }
 eventFloor=$(count floor '\)::Floor\(' "$(delivered floor)")
 bridge=$(count bridge "$wakeUps" "$(delivered bridge)")
 raw=$(count raw "$wakeUps" "$(delivered raw)")
@@ -94,6 +92,5 @@ goal "raw bridge over the direct-call floor" "$bridge" "$eventFloor" 1.05
 goal "package over the raw listener" "$package" "$raw" 1.15
 echo "        (routed over raw: $(ratio "$routed" "$raw"); raw and package in absolute terms:" \
     "$raw and $package instructions per event)"
-read -r wholeEvents _ <"$out/package.stdout"
-echo "  the whole run, warm-up included ($wholeEvents events): raw $rawWhole, package" \
+echo "  the whole run, warm-up included ($(run_events package) events): raw $rawWhole, package" \
     "$packageWhole, package over raw $(ratio "$packageWhole" "$rawWhole")"

@@ -299,10 +299,10 @@ napi_status Wake(EventChannel *channel) {
     return napi_call_threadsafe_function(channel->wake, channel, napi_tsfn_nonblocking);
 }
 
-// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty. The events
-// that a closing channel drops are freed by the caller, unlocked.
 constexpr int kEngineErrorEvent = 100;  // the event an engine error is posted as
 
+// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty. The events
+// that a closing channel drops are freed by the caller, unlocked.
 void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &droppedRouted) {
     EventChannel *raw = nullptr;
     EventChannel *routed = nullptr;

@@ -56,11 +56,10 @@ napi_value JsBoolean(napi_env env, bool value) {
     return result;
 }
 
-// Whether a listener declares the text parameter, the fifth. Such a listener gets five arguments
-// on every call: a JS engine calls a function fastest with as many arguments as it declares.
+// Whether a listener function declares the text parameter, the fifth. Such a listener gets five
+// arguments on every call: a JS engine calls a function fastest with as many arguments as it
+// declares.
 bool DeclaresText(napi_env env, napi_value listener) {
-    napi_valuetype type = napi_undefined;
-    if (napi_typeof(env, listener, &type) != napi_ok || type != napi_function) return false;
     napi_value length = nullptr;
     uint32_t declared = 0;
     if (napi_get_named_property(env, listener, "length", &length) != napi_ok) {
@@ -97,7 +96,7 @@ napi_value SetRoutedListener(napi_env env, napi_callback_info info) {
             LOGE("napi-->setRoutedListener listener registration failed");
             return JsBoolean(env, false);
         }
-        set_channel_listener(*channel, listener, DeclaresText(env, arg));
+        set_channel_listener(*channel, listener, listener != nullptr && DeclaresText(env, arg));
         if (listener != nullptr) store_message_loop_callback(post_player_event);
         return JsBoolean(env, true);
     });
