@@ -1,7 +1,7 @@
 'use strict';
 // Shared by the suites: the trace of one engine player, hilog lines of the proxy, polling,
 // descriptor and thread counts, child processes.
-const { spawnSync } = require('node:child_process');
+const { spawnNodeSync } = require('./node_child.js');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -119,8 +119,8 @@ function child(source, args = [], env = {}) {
       m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
     };
   `;
-  const r = spawnSync(process.execPath, [...args, '-e', prelude + source],
-    { encoding: 'utf8', timeout: 600000, env: { ...process.env, ...env } });
+  const r = spawnNodeSync([...args, '-e', prelude + source],
+    { encoding: 'utf8', timeout: 600000, env });
   return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
 }
 

@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawnSync } = require('node:child_process');
+const { spawnNodeSync } = require('./node_child.js');
 const { buildDir } = require('./loader.js');
 
 const probe = path.join(buildDir, 'kavori_tsan_probe.node');
@@ -16,8 +16,8 @@ function runProbe(method) {
   const source = `const m = { exports: {} };
     process.dlopen(m, ${JSON.stringify(probe)});
     console.log(m.exports.${method}());`;
-  const env = { ...process.env, TSAN_OPTIONS: `${process.env.TSAN_OPTIONS} log_path=stderr` };
-  return spawnSync(process.execPath, ['-e', source], { encoding: 'utf8', env, timeout: 60000 });
+  const env = { TSAN_OPTIONS: `${process.env.TSAN_OPTIONS} log_path=stderr` };
+  return spawnNodeSync(['-e', source], { encoding: 'utf8', env, timeout: 60000 });
 }
 
 test('the recipe carries the project suppressions', { skip }, () => {
