@@ -12,18 +12,25 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
-.PHONY: all setup build build-asan build-bench demo test test-asan test-stress test-tsan \
-	bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
+.PHONY: all setup setup-device build build-asan build-tsan build-bench demo test test-asan \
+	test-stress test-tsan bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
 
 all: build
 
+# Every target that configures or runs what setup installs waits for it, as an order-only
+# prerequisite: under make -j a configure step beside setup would run before its tools exist.
+# scripts/check-setup-order.sh, run by make test, holds every target to that.
 setup:
 	@bash scripts/setup.sh
 
-build/Makefile: CMakeLists.txt
+# After setup, not beside it: two apt runs at once would fight over apt's lock.
+setup-device: setup
+	@bash scripts/setup.sh device
+
+build/Makefile: CMakeLists.txt | setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
-build: setup build/Makefile
+build: build/Makefile | setup
 	cmake --build build -j$(JOBS)
 
 demo: build
@@ -35,6 +42,12 @@ test: build
 	@# Likewise the layer check must fail on a tree whose engine side includes the JS side.
 	@! bash scripts/check-layers.sh test/layers 2>/dev/null || { echo "check-layers missed an include"; exit 1; }
 	bash scripts/check-layers.sh
+	@# And the order check must fail on this Makefile with the configure step beside setup.
+	@sed 's/^build\/Makefile: CMakeLists.txt | setup$$/build\/Makefile: CMakeLists.txt/' Makefile >build/order-mutant.mk
+	@! bash scripts/check-setup-order.sh build/order-mutant.mk 2>/dev/null \
+		|| { echo "check-setup-order missed a configure step beside setup"; exit 1; }
+	@rm build/order-mutant.mk
+	bash scripts/check-setup-order.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
@@ -42,7 +55,7 @@ test: build
 # preloaded into it; native binaries keep LeakSanitizer on.
 ASAN_NODE_ENV := KAVORI_BUILD_DIR=build-asan ASAN_OPTIONS=detect_leaks=0:allow_user_segv_handler=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-build-asan: setup
+build-asan: | setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
 	cmake --build build-asan -j$(JOBS)
 
@@ -65,16 +78,18 @@ test-stress: build build-asan
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
 	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
 	test/js/tsan_probe.test.js test/js/registry_threads.test.js test/js/events_routing.test.js
-test-tsan: setup
+build-tsan: | setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
+
+test-tsan: build-tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CLEAN_TMP) ctest --output-on-failure
 	$(call runtime,libtsan.so); $(CLEAN_TMP) env KAVORI_BUILD_DIR=build-tsan LD_PRELOAD=$$rt \
 		TSAN_OPTIONS="report_signal_unsafe=0 suppressions=$(CURDIR)/test/tsan.supp" \
 		$(NODE_TEST) $(TSAN_JS)
 
 FUZZ_SECONDS ?= 60
-fuzz: setup
+fuzz: | setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build build-fuzz -j$(JOBS)
 	@for f in build-fuzz/*_fuzz; do \
@@ -85,24 +100,24 @@ fuzz: setup
 	done
 
 # Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
-fuzz-mutants: setup
+fuzz-mutants: | setup
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
 
 # The registry built without its reader wait, which the worker stress test must catch under ASan;
 # slow (about 15 minutes), so not in CI.
-registry-mutant: setup
+registry-mutant: | setup
 	bash test/mutants/registry.sh
 
 # Wrong versions of the module that the JS tests must catch.
-js-mutants: setup
+js-mutants: | setup
 	bash test/js/mutants/run.sh $(MUTANTS)
 
 # The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
 # and the example app module checked against the unpacked archive alone.
-pack: setup
+pack: | setup
 	node har/test/pack.js
 
-build-bench: setup
+build-bench: | setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j$(JOBS)
 
@@ -123,8 +138,7 @@ DEVICE_DIR := build-device
 DEVICE_API_LEVEL := $(shell sed -n 's/^set.KAVORI_OHOS_API_LEVEL \([0-9]*\) .*/\1/p' CMakeLists.txt)
 DEVICE_CHECK = bash test/elf/check_library.sh $(1) test/elf/exports.txt AArch64 \
 	test/elf/device_needed.txt test/elf/napi_levels.txt $(DEVICE_API_LEVEL)
-check-device:
-	@bash scripts/setup.sh device
+check-device: | setup-device
 	bash scripts/ohos-check-sdk.sh $(DEVICE_DIR)/sdk $(DEVICE_API_LEVEL)
 	cmake --fresh -S . -B $(DEVICE_DIR)/module -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/ohos-check.toolchain.cmake \
 		-DOHOS_ARCH=arm64-v8a -DOHOS_STL=c++_shared -DOHOS_CHECK_SDK=$(CURDIR)/$(DEVICE_DIR)/sdk \
@@ -138,7 +152,7 @@ check-device:
 check-device-proof: build check-device
 	bash test/elf/prove_device_check.sh
 
-format: setup
+format: | setup
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:
