@@ -6,7 +6,10 @@ JOBS ?= 2
 # Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
 # machine g++ exists only once the target's setup has installed it.
 runtime = rt=$$(g++ -print-file-name=$(1)) && [ "$$rt" != $(1) ] || { echo "$(1): g++ has no such runtime" >&2; exit 1; }
-NODE_TEST := node --test --test-concurrency=1
+# Each test has a limit that only a hang reaches (test/js/limited_test.js); each file one too,
+# where node has the option, for a hang outside any test.
+NODE_TEST := node --test --test-concurrency=1 \
+	$$(node --test-timeout=1 -e 0 2>/dev/null && echo --test-timeout=1800000)
 # Named one by one: the folders' helpers would otherwise run as empty passing tests.
 JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 # Each test run gets a fresh TMPDIR that must be empty again at its end.

@@ -1,7 +1,7 @@
 'use strict';
 // Engine failures as the platform's codes: real files that fail in each way the table names, and
 // every row of the table through a scripted error, each keeping the engine's number and name.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const net = require('node:net');

@@ -1,7 +1,7 @@
 'use strict';
 // A part of a file as a source, as an app package holds its sounds: two clips between unrelated
 // bytes, each played at its offset with its own duration, position and seeks.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

@@ -3,7 +3,7 @@
 // scripted sources and the bundled media, engine errors as rejections, refused calls and
 // parameters (checked against the engine trace), app callbacks that throw, seeks, timeUpdate,
 // timeouts, metadata against ffprobe, and the Export-only capabilities.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
@@ -199,8 +199,8 @@ test('bad parameters give 401 naming the parameter, thrown or rejected, and reac
 });
 
 test('app callbacks that throw: the package finishes its part, the others run, errors surface',
-  () => {
-  const r = child(`
+  async () => {
+  const r = await child(`
     require(${JSON.stringify(require.resolve('./ets-require.js'))});
     const kv = require(${JSON.stringify(require.resolve('../Index.ets'))});
     const uncaught = [];

@@ -2,7 +2,7 @@
 // Events reach exactly the player whose engine player sent them: many players at once, a
 // player ended while its engine still floods and another (or the same object) prepared at once,
 // and players in a worker. KAVORI_CROSSOVER_ROUNDS sets the rounds of the flood case.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
@@ -139,8 +139,8 @@ test('a player created in a worker gets its events there, beside one on the main
 
 // Runs source in a worker of a child process that has kv (the package) and post(value); gives the
 // child's stdout. The child's main thread has m (the module) and the proxy helpers.
-function withWorkers(mainSource) {
-  const r = child(`
+async function withWorkers(mainSource) {
+  const r = await child(`
     const { Worker } = require('node:worker_threads');
     require(${JSON.stringify(path.join(__dirname, 'ets-require.js'))});
     const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
@@ -165,8 +165,8 @@ function withWorkers(mainSource) {
   return r.out;
 }
 
-test('createPlayer with the id of a live player of another thread gives 5400102', () => {
-  const out = withWorkers(`
+test('createPlayer with the id of a live player of another thread gives 5400102', async () => {
+  const out = await withWorkers(`
     const main = kv.createPlayer({ id: 'shared' });
     main.setSource('script:200');
     const idle = kv.createPlayer({ id: 'taken-later' });
@@ -194,8 +194,9 @@ test('createPlayer with the id of a live player of another thread gives 5400102'
     errors: [5400102], idle: 'idle' });
 });
 
-test('a worker that ends takes its players along: terminated mid-playback and mid-flood', () => {
-  const out = withWorkers(`
+test('a worker that ends takes its players along: terminated mid-playback and mid-flood',
+  async () => {
+  const out = await withWorkers(`
     const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
         const player = kv.createPlayer({ id: '\${id}' });
         let n = 0;

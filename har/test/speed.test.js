@@ -2,7 +2,7 @@
 // Speed as on the platform: the pace the engine's position keeps at each speed, measured against
 // the monotonic clock beside a 1x measure of the same run; speedDone; refusals as 801 that leave
 // the speed in effect; 401 for values that are no PlaybackSpeed.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const path = require('node:path');
 

@@ -4,7 +4,7 @@
 // event for the others, with 5400102 naming the call and the state. A call the state allows is
 // not refused. The README's state table is the package's own table.
 // KAVORI_PACKAGE_INDEX runs the cells against another build of the package (an older release).
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

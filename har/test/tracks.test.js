@@ -1,7 +1,7 @@
 'use strict';
 // Track descriptions against ffprobe: a file with two audio tracks made here (eng, fra, with
 // different rates and channels, so a value put on the wrong track shows), and the bundled clip.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

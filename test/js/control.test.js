@@ -2,7 +2,7 @@
 // Control adapters: each JS method reaches its engine call with converted arguments, getters give
 // the engine's answers in JS types, and without an engine player every adapter gives its line
 // and neutral value.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

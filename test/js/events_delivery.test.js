@@ -1,7 +1,7 @@
 'use strict';
 // Delivery rules of the event bridge: one listener for the module, events reach the listener
 // registered when they were posted, argument shapes, order per player, replaced listeners freed.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { hilog } = require('./logfile.js');
 
@@ -33,7 +33,8 @@ function blockUntilRead(marker) {
   }
 }
 
-test('arguments: three numbers, or four with a text; undefined receiver; result ignored', async () => {
+test('arguments: three numbers, or four with a text; undefined receiver; result ignored',
+  async () => {
   const calls = [];
   m._setMessageListener('delivery', function (...args) {
     calls.push({ self: this, args });
@@ -47,7 +48,8 @@ test('arguments: three numbers, or four with a text; undefined receiver; result 
   assert.ok(calls.every((c) => c.self === undefined));
 });
 
-test('routed arguments: the serial first; a text slot only for a listener that declares one', async () => {
+test('routed arguments: the serial first; a text slot only for a listener that declares one',
+  async () => {
   const throwingLength = function (...args) { calls.push(args); };
   Object.defineProperty(throwingLength, 'length', { get() { throw new Error('length'); } });
   const calls = [];
@@ -75,7 +77,8 @@ test('routed arguments: the serial first; a text slot only for a listener that d
   m._setRoutedListener(null);
 });
 
-test('one batch of many kinds: each event keeps its own numbers across the groups of calls', async () => {
+test('one batch of many kinds: each event keeps its own numbers across the groups of calls',
+  async () => {
   // Three kinds in turn, all queued while the JS thread is held: one batch, delivered over more
   // than two groups of listener calls, where numbers are made once while they repeat.
   const rows = [['502,1,2', [3, 1, 2]], ['0', [0, 0, 0]], ['400,5,6', [5, 5, 6]]];
@@ -160,8 +163,8 @@ test('4 concurrent players, 100,000 events each: per-player order kept, none los
 });
 
 // Crash-prone or process-wide cases run in a child of their own.
-test('events posted before any listener are dropped, texts included', () => {
-  const r = child(`
+test('events posted before any listener are dropped, texts included', async () => {
+  const r = await child(`
     (async () => {
       const lines = require(${logfilePath}).since(process.env.KAVORI_HILOG_FILE);
       m._nativeOpenlog('early');
@@ -178,8 +181,8 @@ test('events posted before any listener are dropped, texts included', () => {
   assert.strictEqual(r.out, '[[1,0,0]]');
 });
 
-test('a listener that throws: reported as uncaught, the batch goes on', () => {
-  const r = child(`
+test('a listener that throws: reported as uncaught, the batch goes on', async () => {
+  const r = await child(`
     const got = [];
     process.on('uncaughtException', (e) => got.push('caught ' + e.message));
     m._setMessageListener('t', (w, p1) => { got.push(p1); if (p1 === 2) throw new Error('boom'); });
@@ -192,8 +195,8 @@ test('a listener that throws: reported as uncaught, the batch goes on', () => {
   assert.strictEqual(r.out, '1,2,caught boom,3');
 });
 
-test('replaced listeners are released once their events are delivered', () => {
-  const r = child(`
+test('replaced listeners are released once their events are delivered', async () => {
+  const r = await child(`
     (async () => {
       let collected = 0;
       const registry = new FinalizationRegistry(() => collected++);
@@ -283,7 +286,8 @@ test('routed: a new engine player under one id: new serial; late events keep the
   m._setRoutedListener(null);
 });
 
-test('routed: a listener replaced inside a batch hands the rest of the batch to the new one', async () => {
+test('routed: a listener replaced inside a batch hands the rest of the batch to the new one',
+  async () => {
   const first = [];
   const second = [];
   const next = (player, what, param1) => second.push(param1);
@@ -300,14 +304,14 @@ test('routed: a listener replaced inside a batch hands the rest of the batch to 
   m._setRoutedListener(null);
 });
 
-test('a flood\'s buffers go back once it is delivered', () => {
+test('a flood\'s buffers go back once it is delivered', async () => {
   // Native producers (the event bench's addon, which carries its own copy of the bridge) flood a
   // JS thread held until they end, so the queue holds the whole flood (over 190 MB); once
   // delivered, that storage must not stay with the process (the C library may keep up to about
   // 64 MB of the smaller blocks the queue grew through). ASan would keep the freed blocks in its
   // quarantine.
   const asan = process.env.ASAN_OPTIONS || '';
-  const r = child(`
+  const r = await child(`
     const path = require('node:path');
     const addon = { exports: {} };
     process.dlopen(addon, path.join(${JSON.stringify(buildDir)}, 'kavori_bench_events.node'));
@@ -331,8 +335,9 @@ test('a flood\'s buffers go back once it is delivered', () => {
   assert.ok(Number(retained) < 96, `${retained} MB kept after the flood`);
 });
 
-test('routed: an engine player that posts before its creator has it is routed all the same', () => {
-  const r = child(`
+test('routed: an engine player that posts before its creator has it is routed all the same',
+  async () => {
+  const r = await child(`
     const raw = [];
     const got = [];
     m._setMessageListener('early', (...a) => raw.push(a));

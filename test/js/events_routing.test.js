@@ -2,7 +2,7 @@
 // Routing across environments and over a player's whole life: where routed events go, what the
 // raw listener still gets, and that every route is given back. Each case runs in a child process,
 // so that the routes it counts are its own.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { child, countLines } = require('./proxy_helpers.js');
 const { engineTrace } = require('./logfile.js');
@@ -37,16 +37,16 @@ const workers = `
   };
 `;
 
-function run(source) {
-  const r = child(`${workers}
+async function run(source) {
+  const r = await child(`${workers}
     (async () => { ${source} })().catch((e) => { console.error(e); process.exit(1); });`);
   assert.strictEqual(r.signal, null, r.err);
   assert.strictEqual(r.status, 0, r.err);
   return JSON.parse(r.out);
 }
 
-test('a route set before the listener loses nothing, and goes once the player ends', () => {
-  const out = run(`
+test('a route set before the listener loses nothing, and goes once the player ends', async () => {
+  const out = await run(`
     m._setMessageListener('r', () => {});
     m._native_init_audio('a');
     const player = m._routeEvents('a');
@@ -62,8 +62,8 @@ test('a route set before the listener loses nothing, and goes once the player en
   assert.deepStrictEqual([out.player > 0, out.held, out.all], [true, 1, true]);
 });
 
-test('text events of a routed player reach the raw listener with their text too', () => {
-  const out = run(`
+test('text events of a routed player reach the raw listener with their text too', async () => {
+  const out = await run(`
     const raw = [];
     const got = [];
     m._setMessageListener('t', (...e) => raw.push(e));
@@ -79,8 +79,8 @@ test('text events of a routed player reach the raw listener with their text too'
   assert.deepStrictEqual(out.got, [[true, 200, 428, 0, 'hi'], [true, 2, 0, 0]]);
 });
 
-test('an environment that routes nothing gets no routed event', () => {
-  const out = run(`
+test('an environment that routes nothing gets no routed event', async () => {
+  const out = await run(`
     const w = inWorker(\`
       let n = 0;
       m._setRoutedListener(() => { n++; });
@@ -109,8 +109,8 @@ test('an environment that routes nothing gets no routed event', () => {
   assert.deepStrictEqual(out, { workerGot: 2 });
 });
 
-test('a route moved by a worker before prepare takes every event there', () => {
-  const out = run(`
+test('a route moved by a worker before prepare takes every event there', async () => {
+  const out = await run(`
     const got = [];
     m._setRoutedListener((...e) => got.push(e));
     m._setMessageListener('mv', () => {});
@@ -132,8 +132,8 @@ test('a route moved by a worker before prepare takes every event there', () => {
   assert.deepStrictEqual(out, { same: true, workerGot: 101, mainGot: 0 });
 });
 
-test('an ended environment gives its routes back while its players live on', () => {
-  const out = run(`
+test('an ended environment gives its routes back while its players live on', async () => {
+  const out = await run(`
     m._native_init_audio('kept');
     const w = inWorker(\`
       m._setRoutedListener(() => {});
@@ -149,12 +149,12 @@ test('an ended environment gives its routes back while its players live on', () 
   assert.deepStrictEqual(out, { routed: true, held: 1 });
 });
 
-test('players released mid-flood: the routed path gets exactly what the raw path got', () => {
+test('players released mid-flood: the routed path gets exactly what the raw path got', async () => {
   // A JS thread kept off the cores while the engine queues a whole flood releases no player
   // mid-flood; such a round proves less but must hold all the same, and another is run.
   const rounds = [];
   do {
-    const out = run(`
+    const out = await run(`
       const players = 4;
       const raw = new Array(players).fill(0);
       const routed = new Map();
@@ -193,8 +193,9 @@ test('players released mid-flood: the routed path gets exactly what the raw path
   assert.ok(rounds.some((out) => out.released), `released mid-flood: ${JSON.stringify(rounds)}`);
 });
 
-test('an owned route stays with its environment: another is refused and sees the owner', () => {
-  const out = run(`
+test('an owned route stays with its environment: another is refused and sees the owner',
+  async () => {
+  const out = await run(`
     const w = inWorker(\`
       m._setRoutedListener(() => {});
       m._native_init_audio('own');
@@ -214,9 +215,10 @@ test('an owned route stays with its environment: another is refused and sees the
     released: 0, unknown: 0 });
 });
 
-test('an environment stays alive while its owned player plays, and ends after its release', () => {
+test('an environment stays alive while its owned player plays, and ends after its release',
+  async () => {
   // The worker has nothing else to wait for: only the owned player holds it between batches.
-  const out = run(`
+  const out = await run(`
     const w = inWorker(\`
       let n = 0;
       m._setRoutedListener((player, what) => {
@@ -232,8 +234,8 @@ test('an environment stays alive while its owned player plays, and ends after it
   assert.deepStrictEqual(out, { got: 20001 });
 });
 
-test('an owned player whose engine failed no longer keeps its environment alive', () => {
-  const out = run(`
+test('an owned player whose engine failed no longer keeps its environment alive', async () => {
+  const out = await run(`
     const w = inWorker(\`
       m._setRoutedListener((player, what) => post(what));
       m._native_init_audio('failed');
@@ -247,8 +249,9 @@ test('an owned player whose engine failed no longer keeps its environment alive'
   assert.deepStrictEqual(out, { what: 100 });
 });
 
-test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds', () => {
-  const out = run(`
+test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds',
+  async () => {
+  const out = await run(`
     const report = await terminatedRounds(m, ([id, source]) => inWorker(\`
         let n = 0;
         m._setRoutedListener((player, what) => {
@@ -269,8 +272,8 @@ test('a worker terminated mid-playback or mid-flood ends its owned player, threa
   }
 });
 
-test('_routeEvents on ids that have no instance makes none', () => {
-  const out = run(`
+test('_routeEvents on ids that have no instance makes none', async () => {
+  const out = await run(`
     const rss = () => process.memoryUsage().rss / 2 ** 20;
     for (let i = 0; i < 1000; i++) m._routeEvents('warm' + i);
     const before = rss();
@@ -283,10 +286,10 @@ test('_routeEvents on ids that have no instance makes none', () => {
   if (!sanitized) assert.ok(out.grownMb < 32, `${out.grownMb} MB for 200,000 unknown ids`);
 });
 
-test('the main environment\'s end ends the players it owns, and only those', () => {
+test('the main environment\'s end ends the players it owns, and only those', async () => {
   // Neither player is prepared, so nothing holds the environment: its loop runs dry and it ends.
   const trace = engineTrace();
-  const r = child(`
+  const r = await child(`
     m._setRoutedListener(() => {});
     m._native_init_audio('owned');
     m._routeEvents('owned', true);
@@ -299,8 +302,8 @@ test('the main environment\'s end ends the players it owns, and only those', () 
   assert.deepStrictEqual(ended, ['kvmp_shutdown #1']);
 });
 
-test('memory stays flat over 200,000 routed players, and every route goes back', () => {
-  const r = child(`
+test('memory stays flat over 200,000 routed players, and every route goes back', async () => {
+  const r = await child(`
     (async () => {
       m._setRoutedListener(() => {});
       const rss = () => process.memoryUsage().rss / 2 ** 20;

@@ -1,7 +1,7 @@
 'use strict';
 // The engine message table seen from hilog and from the JS listener: for each engine message
 // (played by a script: source) the loop's exact lines and the listener's exact arguments.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { hilog } = require('./logfile.js');
 

@@ -2,7 +2,7 @@
 // Teardown around the event bridge: environments that go away with events queued, players
 // released in the middle of an event storm, and process exit during a flood. Each case runs in
 // a child process, since a fault here crashes.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { child } = require('./proxy_helpers.js');
 
@@ -27,8 +27,8 @@ const floodingWorker = (setup) => `
         if ('\${how}' === 'spin') for (;;);
       }, 1);\`;`;
 
-test('worker environments that register the listener and end during a flood', () => {
-  const r = child(`
+test('worker environments that register the listener and end during a flood', async () => {
+  const r = await child(`
     const { Worker } = require('node:worker_threads');
     // The worker takes the listener, floods, and ends after its first events.
     ${floodingWorker("m._setMessageListener('${id}', () => { n++; }); m._native_init_audio('${id}');")}
@@ -62,8 +62,8 @@ test('worker environments that register the listener and end during a flood', ()
   assert.strictEqual(r.out, 'ok');
 });
 
-test('worker environments that route their flooding player and end', () => {
-  const r = child(`
+test('worker environments that route their flooding player and end', async () => {
+  const r = await child(`
     const { Worker } = require('node:worker_threads');
     // The worker routes its player to its own listener and ends while the player floods; the
     // route goes with it: the main environment's routed listener never sees that player.
@@ -99,8 +99,8 @@ test('worker environments that route their flooding player and end', () => {
   assert.strictEqual(r.out, 'ok 0');
 });
 
-test('release of a player during an event storm, 1,000 times', () => {
-  const r = child(`
+test('release of a player during an event storm, 1,000 times', async () => {
+  const r = await child(`
     (async () => {
       let got = 0;
       m._setMessageListener('storm', () => got++);
@@ -122,10 +122,10 @@ test('release of a player during an event storm, 1,000 times', () => {
   assert.strictEqual(r.out, 'ok true');
 });
 
-test('process exit while players flood the listener', () => {
+test('process exit while players flood the listener', async () => {
   // Ends from inside the listener, with events of four players still queued.
   for (const ending of ['process.exit(0)', 'clearInterval(keep)']) {
-    const r = child(`
+    const r = await child(`
       let got = 0;
       const keep = setInterval(() => {}, 1000);
       m._setMessageListener('exit', () => { if (++got === 1000) ${ending}; });

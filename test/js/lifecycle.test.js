@@ -2,7 +2,7 @@
 // Engine player lifecycle: creation, set-up, release and reset with their references, the one
 // player per id rule, per-id engine initialisation, surface destruction, and no leaks of players,
 // threads or descriptors over many cycles.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

@@ -1,7 +1,7 @@
 'use strict';
 // The log switch seen from JS: silence before _nativeOpenlog, exact lines and levels after, and
 // FFmpeg's own lines relayed with their context prefixes.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const path = require('node:path');
 const { hilog } = require('./logfile.js');

@@ -1,7 +1,7 @@
 'use strict';
 // _getMediaMeta on media made with ffmpeg at test time: the exact text against ffprobe's view of
 // the streams, the flattening across streams, the per-entry log lines and the two failure roads.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');

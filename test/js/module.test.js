@@ -1,6 +1,6 @@
 'use strict';
 // The JS surface: class, method tables, instance registry, the id rule and argument reading.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { hilog } = require('./logfile.js');
 
@@ -137,7 +137,8 @@ test('id rule: without an XComponent the empty id is used and saved by _native_i
   assert.ok(log.take().includes('E A00000/KavoriPlayer: napi-->getXComponentId napi_get_named_property failed!'));
 });
 
-test('id rule: a read of the XComponent that throws fails like any other, in both tables', async () => {
+test('id rule: a read of the XComponent that throws fails like any other, in both tables',
+  async () => {
   const target = host.exportTo({}, 'first');
   const failed = 'E A00000/KavoriPlayer: napi-->getXComponentId napi_get_named_property failed!';
   let reads = 0;

@@ -1,7 +1,7 @@
 'use strict';
 // Shared by the suites: the trace of one engine player, hilog lines of the proxy, polling,
 // descriptor and thread counts, child processes.
-const { spawnNodeSync } = require('./node_child.js');
+const { runNode } = require('./node_child.js');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -109,7 +109,7 @@ const countLines = (report) => Object.entries(report).map(([id, { before, during
 // Runs source in a child Node process (node options in args, extra environment in env), for cases
 // that may crash or that act on the whole process. Its prelude gives the module m, sleep,
 // start(id, script) and the helpers above.
-function child(source, args = [], env = {}) {
+async function child(source, args = [], env = {}) {
   const prelude = `
     const m = require(${JSON.stringify(require.resolve('./loader.js'))}).loadModule();
     const { until, within, threadCount, fdCount, settled, processCounts, terminatedRounds } =
@@ -119,8 +119,7 @@ function child(source, args = [], env = {}) {
       m._native_init_audio(id); m._setDataSource(id, 'script:' + s); m._prepareAsync(id);
     };
   `;
-  const r = spawnNodeSync([...args, '-e', prelude + source],
-    { encoding: 'utf8', timeout: 600000, env });
+  const r = await runNode([...args, '-e', prelude + source], { env });
   return { status: r.status, signal: r.signal, out: r.stdout.trim(), err: r.stderr };
 }
 

@@ -1,7 +1,7 @@
 'use strict';
 // Recording methods of the export table: _startRecord, _isRecord and the promise of _stopRecord.
 const util = require('node:util');
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert/strict');
 
 const { engineTrace, since } = require('./logfile.js');

@@ -5,14 +5,14 @@
 // (make test-asan). test/mutants/registry.sh shows this test catching a registry that drops its
 // reference without waiting for such readers. KAVORI_STRESS_SECONDS makes the writers go on for
 // that long instead of a fixed number of rounds.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const { child } = require('./proxy_helpers.js');
 
 const loaderPath = JSON.stringify(require.resolve('./loader.js'));
 
-test('readers and writers in worker environments sharing ids', () => {
-  const r = child(`
+test('readers and writers in worker environments sharing ids', async () => {
+  const r = await child(`
     const { Worker } = require('node:worker_threads');
     const ids = ['shared0', 'shared1'];
     const seconds = Number(process.env.KAVORI_STRESS_SECONDS || 0);

@@ -2,7 +2,7 @@
 // XComponent surface binding, driven through the test host as the platform's UI thread would.
 // The tests share one process and run in order: the first needs a callback table no instance
 // has filled yet.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert/strict');
 
 const logfile = require('./logfile.js');
@@ -96,7 +96,8 @@ test('the same handles keep the records, a new window replaces them, a change to
   assert.deepEqual(handlesOfNextInit('win'), { window: '0xb2', component });
 });
 
-test('a destroyed surface ends the player and its handles; empty ids go to the saved id', async () => {
+test('a destroyed surface ends the player and its handles; empty ids go to the saved id',
+  async () => {
   const xc = h.createXComponent('gone');
   const other = h.createXComponent('other');
   h.attach('gone', xc);

@@ -1,7 +1,7 @@
 'use strict';
 // The shipped typings: they compile against a usage example and name exactly the methods the
 // module defines on its exports and through the host's Export call.
-const test = require('node:test');
+const test = require('./limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
