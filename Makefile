@@ -115,10 +115,19 @@ registry-mutant: | setup
 js-mutants: | setup
 	bash test/js/mutants/run.sh $(MUTANTS)
 
-# The ArkTS package as ohpm packs it (build/pack/*.har), its file list and the paths it must hold,
-# and the example app module checked against the unpacked archive alone.
-pack: | setup
-	node har/test/pack.js
+# The ArkTS package as ohpm packs it (build/pack/*.har), with the device build's library in
+# libs/arm64-v8a, its file list and the paths it must hold, and the example app module checked
+# against the unpacked archive alone. The library is then read back from the archive: the device
+# check's facts, and the very bytes check-device proved.
+PACK_LIB := package/libs/arm64-v8a/libkavoriplayer_audio_napi.so
+pack: check-device
+	node har/test/pack.js --native $(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so
+	@out=$$(mktemp -d) && trap 'rm -rf "$$out"' EXIT && \
+		tar -xzf build/pack/*.har -C "$$out" $(PACK_LIB) && \
+		$(call DEVICE_CHECK,$$out/$(PACK_LIB)) && \
+		cmp "$$out/$(PACK_LIB)" $(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so && \
+		echo "pack: $(PACK_LIB) is $(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so," \
+			"$$(stat -c %s "$$out/$(PACK_LIB)") bytes, byte for byte"
 
 build-bench: | setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null

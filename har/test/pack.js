@@ -1,9 +1,10 @@
 'use strict';
 // The package as an app developer receives it: the files ohpm packs (what lies inside the module,
-// minus the built-in exclusions and the patterns of .ohpmignore and .gitignore), checked to hold
+// minus the built-in exclusions and the patterns of .ohpmignore and .gitignore), the native module
+// prebuilt under libs/<abi>/ with a build profile that builds nothing native, checked to hold
 // every path the manifest and the sources name, written as a .har (a gzipped tar of package/),
 // then unpacked in a scratch folder where the example app module is checked against it alone.
-// As a command: node har/test/pack.js [--module DIR] [--example DIR] [--out DIR]
+// As a command: node har/test/pack.js --native LIB [--module DIR] [--example DIR] [--out DIR]
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -16,6 +17,8 @@ const BUILT_IN_DIRS = ['build', 'node_modules', 'oh_modules', '.cxx', '.preview'
 const BUILT_IN_FILES = ['.gitignore', '.ohpmignore', 'CMakeLists.txt'];
 const PUBLISH_FILES = ['oh-package.json5', 'README.md', 'CHANGELOG.md', 'LICENSE'];
 const SOURCE = /\.(ets|ts)$/;
+// The module's one ABI: where an app's build takes the package's prebuilt native library.
+const ABI = 'arm64-v8a';
 const RESOLVE_SUFFIXES = ['', '.ets', '.ts', '.d.ets', '.d.ts', '/Index.ets', '/index.ets',
   '/index.ts', '/index.d.ts'];
 
@@ -72,12 +75,24 @@ function missingReferences(moduleDir, files) {
       problems.push(`${file}: missing or empty, and publishing needs it`);
     }
   }
+  if (have.has('build-profile.json5')) {
+    const profile = JSON5.parse(fs.readFileSync(path.join(moduleDir, 'build-profile.json5'),
+      'utf8'));
+    if ((profile.buildOption || {}).externalNativeOptions) {
+      problems.push('build-profile.json5: builds native code (externalNativeOptions), which an ' +
+        'archive carries prebuilt under libs/ instead');
+    }
+  }
   for (const manifest of files.filter((f) => path.posix.basename(f) === 'oh-package.json5')) {
     const doc = JSON5.parse(fs.readFileSync(path.join(moduleDir, manifest), 'utf8'));
     for (const key of ['main', 'types']) {
       if (doc[key]) need(manifest, inside(manifest, doc[key], key), key);
     }
     for (const [name, version] of Object.entries(doc.dependencies || {})) {
+      // A native module's typings package is named after the library the app loads.
+      if (manifest === 'oh-package.json5' && name.endsWith('.so')) {
+        need(manifest, `libs/${ABI}/${name}`, `native library ${name}`);
+      }
       if (!version.startsWith('file:')) continue;
       const dep = inside(manifest, version.slice(5), `dependency ${name}`);
       need(manifest, dep, `dependency ${name}`, ['', '/oh-package.json5']);
@@ -93,24 +108,49 @@ function missingReferences(moduleDir, files) {
   return problems;
 }
 
-function writeArchive(moduleDir, files, outDir) {
-  const manifest = JSON5.parse(fs.readFileSync(path.join(moduleDir, 'oh-package.json5'), 'utf8'));
-  const name = `${manifest.name.replace(/^@/, '').replace('/', '-')}-${manifest.version}.har`;
+// The archive's tree in a new scratch folder, under package/: the module's packed files, each
+// native library in libs/<abi>/, and the build profile without its native build, which names
+// the source tree's CMake project. Returns the scratch folder; the caller removes it.
+function stagePackage(moduleDir, files, libs = []) {
   const stage = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-pack-'));
-  try {
-    for (const file of files) {
-      const to = path.join(stage, 'package', file);
-      fs.mkdirSync(path.dirname(to), { recursive: true });
-      fs.copyFileSync(path.join(moduleDir, file), to);
+  const pkg = path.join(stage, 'package');
+  const copy = (from, rel) => {
+    fs.mkdirSync(path.dirname(path.join(pkg, rel)), { recursive: true });
+    fs.copyFileSync(from, path.join(pkg, rel));
+  };
+  for (const file of files) copy(path.join(moduleDir, file), file);
+  for (const lib of libs) copy(lib, `libs/${ABI}/${path.basename(lib)}`);
+  const profileFile = path.join(pkg, 'build-profile.json5');
+  if (fs.existsSync(profileFile)) {
+    const profile = JSON5.parse(fs.readFileSync(profileFile, 'utf8'));
+    if (profile.buildOption) delete profile.buildOption.externalNativeOptions;
+    if (profile.buildOption && Object.keys(profile.buildOption).length === 0) {
+      delete profile.buildOption;
     }
-    fs.mkdirSync(outDir, { recursive: true });
-    const archive = path.join(outDir, name);
-    execFileSync('tar', ['-czf', archive, '--sort=name', '--owner=0', '--group=0',
-      '--mtime=@0', '-C', stage, 'package']);
-    return archive;
-  } finally {
-    fs.rmSync(stage, { recursive: true, force: true });
+    fs.writeFileSync(profileFile, `// The native module comes prebuilt in libs/${ABI}/.\n` +
+      `${JSON.stringify(profile, null, 2)}\n`);
   }
+  return stage;
+}
+
+// Package-relative paths (with '/'), sorted, of every file under dir.
+const filesUnder = (dir) => fs.readdirSync(dir, { recursive: true })
+  .filter((f) => fs.statSync(path.join(dir, f)).isFile()).map((f) => f.split(path.sep).join('/'))
+  .sort();
+
+// Writes the staged package as outDir/<name>-<version>.har, in place of any earlier archive.
+function writeArchive(stage, outDir) {
+  const manifest = JSON5.parse(fs.readFileSync(path.join(stage, 'package', 'oh-package.json5'),
+    'utf8'));
+  const name = `${manifest.name.replace(/^@/, '').replace('/', '-')}-${manifest.version}.har`;
+  fs.mkdirSync(outDir, { recursive: true });
+  for (const old of fs.readdirSync(outDir).filter((f) => f.endsWith('.har'))) {
+    fs.rmSync(path.join(outDir, old));
+  }
+  const archive = path.join(outDir, name);
+  execFileSync('tar', ['-czf', archive, '--sort=name', '--owner=0', '--group=0',
+    '--mtime=@0', '-C', stage, 'package']);
+  return archive;
 }
 
 // Lays out an app module beside the unpacked archive, as ohpm installs it under oh_modules, and
@@ -141,29 +181,43 @@ function checkExample(archive, exampleDir) {
   }
 }
 
-module.exports = { packedFiles, missingReferences, writeArchive, checkExample };
+module.exports = { packedFiles, stagePackage, filesUnder, missingReferences, writeArchive,
+  checkExample };
 
-if (require.main === module) {
+function main() {
   const arg = (flag, fallback) => {
     const i = process.argv.indexOf(flag);
     return path.resolve(i > 0 ? process.argv[i + 1] : fallback);
   };
   const moduleDir = arg('--module', path.join(root, 'har'));
-  const files = packedFiles(moduleDir);
-  console.log(`pack: ${files.length} files from ${moduleDir}:`);
-  for (const f of files) console.log(`  ${f}`);
-  const problems = missingReferences(moduleDir, files);
-  if (problems.length > 0) {
-    for (const p of problems) console.log(`pack: FAILED: ${p}`);
-    process.exit(1);
+  const libs = process.argv.flatMap((a, i) => (a === '--native'
+    ? [path.resolve(process.argv[i + 1])] : []));
+  const stage = stagePackage(moduleDir, packedFiles(moduleDir), libs);
+  let archive;
+  try {
+    const pkg = path.join(stage, 'package');
+    const files = filesUnder(pkg);
+    console.log(`pack: ${files.length} files, from ${moduleDir} and ` +
+      `${libs.join(', ') || 'no native library'}:`);
+    for (const f of files) console.log(`  ${f}`);
+    const problems = missingReferences(pkg, files);
+    if (problems.length > 0) {
+      for (const p of problems) console.log(`pack: FAILED: ${p}`);
+      return 1;
+    }
+    console.log('pack: main, typings dependency, native library and every relative import lie ' +
+      'inside the archive; its build profile builds nothing native');
+    archive = writeArchive(stage, arg('--out', path.join(root, 'build', 'pack')));
+  } finally {
+    fs.rmSync(stage, { recursive: true, force: true });
   }
-  console.log('pack: main, typings dependency and every relative import lie inside the archive');
-  const archive = writeArchive(moduleDir, files, arg('--out', path.join(root, 'build', 'pack')));
   console.log(`pack: wrote ${archive} (${fs.statSync(archive).size} bytes)`);
   const { sources, diagnostics } = checkExample(archive, arg('--example',
     path.join(root, 'examples', 'arkts-consumer')));
   console.log('pack: the example module checked against the unpacked archive alone ' +
     `(${sources.join(', ')}): ${diagnostics.length} diagnostics`);
   for (const d of diagnostics) console.log(`  ${d}`);
-  process.exitCode = diagnostics.length === 0 ? 0 : 1;
+  return diagnostics.length === 0 ? 0 : 1;
 }
+
+if (require.main === module) process.exitCode = main();

@@ -2,14 +2,15 @@
 // The package as the platform's tools see it: its JSON5 files parse and name paths that exist,
 // versions and licence agree, and the ArkTS front end finds nothing in the package and in the
 // consumer sample, while it does report a file that breaks the rules.
-const test = require('node:test');
+const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const JSON5 = require('json5');
 const { check, root } = require('./arkts-check.js');
-const { checkExample, missingReferences, packedFiles, writeArchive } = require('./pack.js');
+const { checkExample, filesUnder, missingReferences, packedFiles, stagePackage, writeArchive } =
+  require('./pack.js');
 
 const files = (dir, ext) => fs.readdirSync(path.join(root, dir), { recursive: true })
   .filter((f) => f.endsWith(ext)).map((f) => path.join(root, dir, f));
@@ -117,19 +118,34 @@ test('the example module names resources and sources it has, and its page is the
     fs.readFileSync(path.join(root, 'examples', 'media', 'tone.m4a'))));
 });
 
-test('the packed files hold what the manifest and sources name; the example builds on them', () => {
-  const har = path.join(root, 'har');
-  const packed = packedFiles(har);
-  assert.ok(packed.includes('src/main/cpp/types/libkavoriplayer_audio_napi/index.d.ts'));
-  assert.deepStrictEqual(packed.filter((f) => /^(test|engine)\//.test(f)), []);
-  assert.deepStrictEqual(missingReferences(har, packed), []);
+// Packing in a scratch folder: the module's files staged with a stand-in for the native library
+// (any bytes: the library itself is make pack's to check), f given the staged package's folder.
+function staged(moduleDir, f, libs = ['libkavoriplayer_audio_napi.so']) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-pack-test-'));
+  const stage = stagePackage(moduleDir, packedFiles(moduleDir), libs.map((name) => {
+    fs.writeFileSync(path.join(dir, name), 'ELF');
+    return path.join(dir, name);
+  }));
   try {
-    const archive = writeArchive(har, packed, dir);
-    assert.deepStrictEqual(checkExample(archive, path.join(root, CONSUMER)).diagnostics, []);
+    return f(path.join(stage, 'package'), stage, dir);
   } finally {
+    fs.rmSync(stage, { recursive: true, force: true });
     fs.rmSync(dir, { recursive: true, force: true });
   }
+}
+
+test('the packed files hold what the manifest and sources name; the example builds on them', () => {
+  staged(path.join(root, 'har'), (pkg, stage, dir) => {
+    const packed = filesUnder(pkg);
+    assert.ok(packed.includes('src/main/cpp/types/libkavoriplayer_audio_napi/index.d.ts'));
+    assert.ok(packed.includes('libs/arm64-v8a/libkavoriplayer_audio_napi.so'));
+    assert.deepStrictEqual(packed.filter((f) => /^(test|engine)\/|CMakeLists/.test(f)), []);
+    assert.deepStrictEqual(missingReferences(pkg, packed), []);
+    const profile = JSON5.parse(fs.readFileSync(path.join(pkg, 'build-profile.json5'), 'utf8'));
+    assert.deepStrictEqual(profile, { apiType: 'stageMode', targets: [{ name: 'default' }] });
+    const archive = writeArchive(stage, dir);
+    assert.deepStrictEqual(checkExample(archive, path.join(root, CONSUMER)).diagnostics, []);
+  });
 });
 
 test('packing refuses a package that lacks what it names', () => {
@@ -143,24 +159,33 @@ test('packing refuses a package that lacks what it names', () => {
     ['main missing', 'oh-package.json5', (t) => t.replace('"Index.ets"', '"Main.ets"'),
       /main 'Main.ets' is not in the archive/],
     ['an empty licence', 'LICENSE', () => '', /LICENSE: missing or empty/],
+    ['no native library', 'LICENSE', (t) => t,
+      /native library libkavoriplayer_audio_napi.so 'libs\/arm64-v8a\/.*' is not in the archive/, []],
+    ['a library of another name', 'LICENSE', (t) => t,
+      /native library libkavoriplayer_audio_napi.so .* is not in the archive/, ['libother.so']],
   ];
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavori-pack-test-'));
   try {
-    for (const [what, file, change, expected] of cases) {
+    for (const [what, file, change, expected, libs] of cases) {
       const copy = path.join(dir, 'har');
       fs.rmSync(copy, { recursive: true, force: true });
       fs.cpSync(path.join(root, 'har'), copy, { recursive: true });
       const target = path.join(copy, file);
       fs.writeFileSync(target, change(fs.readFileSync(target, 'utf8')));
-      const packed = packedFiles(copy);
-      const problems = missingReferences(copy, packed);
-      assert.ok(problems.some((p) => expected.test(p)), `${what}: ${problems.join('; ')}`);
-      if (what === 'typings left out') {
-        const diagnostics = checkExample(writeArchive(copy, packed, dir), path.join(root, CONSUMER))
-          .diagnostics;
-        assert.ok(diagnostics.some((d) => d.includes('TS28014')), diagnostics.join('\n'));
-      }
+      staged(copy, (pkg, stage, out) => {
+        const problems = missingReferences(pkg, filesUnder(pkg));
+        assert.ok(problems.some((p) => expected.test(p)), `${what}: ${problems.join('; ')}`);
+        if (what === 'typings left out') {
+          const diagnostics = checkExample(writeArchive(stage, out), path.join(root, CONSUMER))
+            .diagnostics;
+          assert.ok(diagnostics.some((d) => d.includes('TS28014')), diagnostics.join('\n'));
+        }
+      }, libs);
     }
+    // The source folder builds the module itself; an archive must not.
+    const har = path.join(root, 'har');
+    assert.ok(missingReferences(har, packedFiles(har)).some((p) =>
+      /build-profile.json5: builds native code/.test(p)));
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
