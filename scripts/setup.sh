@@ -5,9 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# bsdutils gives script, with which CI runs make test at a terminal; Debian always has it, unless
+# someone removed it.
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libavutil-dev libavformat-dev libavcodec-dev ffmpeg
-          libgtest-dev clang-format)
+          libgtest-dev clang-format bsdutils)
 if [ "${1:-}" = device ]; then
     packages+=(clang-19 libc++-19-dev lld-19)
 fi
@@ -76,10 +78,30 @@ apt_doing() {
         }' "$out"
 }
 
-# Runs a step's command with its output kept aside; on failure shows its tail and the reason.
-# With watch set, says every 10 s what the step is doing: a long apt step must not look hung.
+# What npm is doing, from its http log so far: how many packages it has fetched, the last one, and
+# a request that failed and will be tried again.
+npm_doing() {
+    awk -v total="$count" '
+        / http fetch GET [0-9]+ .*\.tgz / { n++; item = $6; sub(/.*\//, "", item); sub(/\.tgz$/, "", item) }
+        / attempt [0-9]+ failed with / { retry = $0; sub(/.* fetch GET /, "", retry) }
+        { last = $0 }
+        END {
+            if (n == 0 && retry == "") { print "waiting for npm: " substr(last, 1, 60); exit }
+            print "fetched " n + 0 " of " total (item ? ": " item : "") (retry ? "; " retry : "")
+        }' "$out"
+}
+
+# The one line that tells why a step failed, shown before its tail: the request that failed and
+# its reason (npm), or apt's first error.
+telling() {
+    grep -m1 -E 'request to .* failed|^E: ' "$out" || grep -m1 -E '^npm (ERR!|error) ' "$out" || true
+}
+
+# Runs a step's command with its output kept aside; on failure shows the telling line, its tail
+# and the reason. With watch set, says every 10 s what the step is doing: a long step must not
+# look hung.
 run() {
-    local what=$1 status=0
+    local what=$1 status=0 line
     shift
     if [ -n "${watch:-}" ]; then
         # Ends with this script even when a signal skips the EXIT trap.
@@ -93,6 +115,8 @@ run() {
     stop_watcher
     [ "$status" -ne 0 ] || return 0
     say "FAILED: $what (exit $status): $*"
+    line=$(telling)
+    [ -z "$line" ] || say "  $line"
     tail -n 25 "$out" | sed 's/^/  | /'
     say "reason: $(reason)"
     exit 1
@@ -155,7 +179,10 @@ if [ package-lock.json -nt node_modules/.package-lock.json ]; then
     start=$SECONDS
     say "npm: installing the $count packages of package-lock.json into node_modules" \
         "from $(npm config get registry)"
-    run "npm ci" npm ci --no-audit --no-fund --no-progress
+    # The http log gives the progress lines; npm's own bar would go to no terminal.
+    watch=npm_doing
+    run "npm ci" npm ci --no-audit --no-fund --no-progress --loglevel=http
+    watch=
     say "npm: done in $((SECONDS - start)) s"
 else
     say "npm: the $count packages of package-lock.json are installed"
