@@ -86,7 +86,10 @@ npm_doing() {
         / attempt [0-9]+ failed with / { retry = $0; sub(/.* fetch GET /, "", retry) }
         { last = $0 }
         END {
-            if (n == 0 && retry == "") { print "waiting for npm: " substr(last, 1, 60); exit }
+            if (n == 0 && retry == "") {
+                print "waiting for npm: " (last == "" ? "no request answered yet" : substr(last, 1, 60))
+                exit
+            }
             print "fetched " n + 0 " of " total (item ? ": " item : "") (retry ? "; " retry : "")
         }' "$out"
 }

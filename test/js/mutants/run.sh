@@ -35,6 +35,8 @@ declare -A guard=(
     [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
     [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
+    [child_keeps_colour]="test/js/node_child.test.js:plain numbers"
+    [hung_child_outlives_file]="test/js/node_child.test.js:hangs on a child"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
