@@ -35,6 +35,10 @@ declare -A guard=(
     [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
     [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
+    [module_unpinned]="test/js/worker_only.test.js:outlives them"
+    [error_hold_needs_listener]="test/js/events_routing.test.js:engine failed no longer keeps"
+    [hold_for_non_owner]="test/js/events_routing.test.js:does not own it holds neither"
+    [owner_end_not_one_step]="test/js/events_routing.test.js:owner's end is one step"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
