@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "napi/event_bridge.h"
+#include "napi/event_channel.h"
 #include "napi/kavori_player_napi.h"
 
 namespace {

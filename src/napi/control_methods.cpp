@@ -1,10 +1,10 @@
 // Player control methods: each converts its texts, calls one adapter and makes its JS result.
 #include <string>
 
-#include "napi/event_bridge.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
 #include "napi/napi_util.h"
+#include "napi/routed_listener.h"
 #include "proxy/engine_ref.h"
 #include "util/ohos_log.h"
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "napi/environment_lifetime.h"
 #include "napi/napi_util.h"
 #include "proxy/player_routes.h"
 #include "util/ohos_log.h"
@@ -32,18 +33,7 @@ void CloseLocked(EventChannel &channel, Batch &dropped) {
     dropped.swap(channel.queue);
     if (rawChannel == &channel) rawChannel = nullptr;
     if (channel.onClose != nullptr) channel.onClose(channel);
-    drop_routes_to(&channel, channel.orphans);
-    channel.holds.store(0, std::memory_order_relaxed);  // under channel_mutex()
-}
-
-// On the channel's JS thread as its environment ends: the players it owned stop and go.
-void EndOrphans(EventChannel &channel) {
-    std::vector<OwnedPlayer> owned;
-    {
-        std::lock_guard<std::mutex> lock(channel_mutex());
-        owned.swap(channel.orphans);
-    }
-    end_owned_players(owned);
+    if (channel.routed) environment_ends_locked(channel);
 }
 
 // Waits until no thread but the `own` ones counted by the caller uses channel.wake. Each such use
@@ -231,7 +221,7 @@ void StopChannel(void *arg) {
         CloseLocked(*channel, dropped);
         AwaitIdleLocked(lock, *channel);
     }
-    EndOrphans(*channel);
+    if (channel->routed) end_orphaned_players(*channel);
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         if (channel->released) return;
@@ -249,7 +239,7 @@ void FinalizeChannel(napi_env env, void *data, void *) {
         CloseLocked(*channel, dropped);
         AwaitIdleLocked(lock, *channel);  // a replacing thread may still be leaving its release
     }
-    EndOrphans(*channel);
+    if (channel->routed) end_orphaned_players(*channel);
     napi_remove_env_cleanup_hook(env, StopChannel, channel.get());
     DeleteListener(env, channel->listener);
 }
@@ -299,35 +289,41 @@ napi_status Wake(EventChannel *channel) {
     return napi_call_threadsafe_function(channel->wake, channel, napi_tsfn_nonblocking);
 }
 
-constexpr int kEngineErrorEvent = 100;  // the event an engine error is posted as
+// A channel that must be woken to let its environment go, counted in inFlight; null when there is
+// none, it is closed, or its queue is not empty: a wake-up is then queued or being queued, and the
+// batch it delivers ends by looking at the holds.
+EventChannel *LetGoLocked(EventChannel *letGo) {
+    if (letGo == nullptr || !letGo->open || !letGo->queue.empty()) return nullptr;
+    ++letGo->inFlight;
+    return letGo;
+}
 
-// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty. The events
-// that a closing channel drops are freed by the caller, unlocked.
+// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty, or when the
+// event let its environment go. The events that a closing channel drops are freed by the caller,
+// unlocked.
 void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &droppedRouted) {
     EventChannel *raw = nullptr;
     EventChannel *routed = nullptr;
+    EventChannel *letGo = nullptr;
     {
         std::unique_lock<std::mutex> lock = LockAsProducer();
         EventChannel *listening =
             rawChannel != nullptr && rawChannel->listening ? rawChannel : nullptr;
         CallbackContext routedEvent;
         EventChannel *target = RouteLocked(player, event, listening != nullptr, routedEvent);
-        // An engine error ends what the player was doing: until it is prepared again it keeps its
-        // environment alive no more. The error's own wake-up has the JS thread let go.
-        if (target != nullptr && routedEvent.what == kEngineErrorEvent) {
-            EventChannel *held = unhold_route(player);
-            // relaxed: under channel_mutex(), as every change of holds.
-            if (held != nullptr) held->holds.fetch_sub(1, std::memory_order_relaxed);
-        }
+        EventChannel *freed = event_lets_go_locked(player, event.what);
         if (target != nullptr && QueueLocked(*target, std::move(routedEvent))) routed = target;
         if (listening != nullptr && QueueLocked(*listening, std::move(event))) raw = listening;
-        if (raw == nullptr && routed == nullptr) return;
+        letGo = LetGoLocked(freed);
+        if (raw == nullptr && routed == nullptr && letGo == nullptr) return;
     }
     napi_status rawStatus = Wake(raw);
     napi_status routedStatus = Wake(routed);
+    napi_status letGoStatus = Wake(letGo);
     std::unique_lock<std::mutex> lock = LockAsProducer();
     Woken(raw, rawStatus, dropped);
     Woken(routed, routedStatus, droppedRouted);
+    Woken(letGo, letGoStatus, droppedRouted);
 }
 
 void Post(uint64_t player, int what, int param1, int param2, char *obj) {
@@ -342,11 +338,6 @@ void Post(uint64_t player, int what, int param1, int param2, char *obj) {
 }
 
 }  // namespace
-
-std::mutex &channel_mutex() {
-    static std::mutex &mutex = *new std::mutex;  // never destroyed: see the header
-    return mutex;
-}
 
 EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
                            void (*onClose)(EventChannel &)) {
@@ -400,32 +391,30 @@ void post_player_event(uint64_t player, void *, int what, int param1, int param2
 }
 
 void end_player_route(uint64_t player) {
-    EventChannel *held = nullptr;
+    EventChannel *letGo = nullptr;
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
-        held = end_route(player);
-        // relaxed: under channel_mutex(); the wake-up below carries the new count to the JS thread.
-        if (held == nullptr || held->holds.fetch_sub(1, std::memory_order_relaxed) > 1 ||
-            !held->open)
-            return;
-        ++held->inFlight;  // the last hold is gone: the JS thread lets go at its next wake-up
+        // The last hold gone: the JS thread lets go at this wake-up.
+        letGo = LetGoLocked(loop_ended_locked(player));
+        if (letGo == nullptr) return;
     }
-    napi_status status = Wake(held);
+    napi_status status = Wake(letGo);
     Batch dropped;  // freed after the lock is given back
     std::unique_lock<std::mutex> lock = LockAsProducer();
-    Woken(held, status, dropped);
+    Woken(letGo, status, dropped);
 }
 
 void sync_keep_alive(EventChannel &channel) {
-    // Most batches change nothing: no lock then. relaxed: holds grows only on this thread, and the
-    // thread that takes the last hold wakes this one after it, through the thread-safe function's
-    // own lock, so a count read here is never older than the wake-up that must act on it.
-    if ((channel.holds.load(std::memory_order_relaxed) > 0) == channel.keepsAlive) return;
+    // Most batches change nothing: no lock then. The thread that lets an environment go wakes it
+    // after the change, through the thread-safe function's own lock, so the mark read here is never
+    // older than the wake-up that must act on it.
+    if (holds_changed() == channel.holdsSeen) return;
     bool keep = false;
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         if (!channel.open) return;  // its environment is ending: the wake-up is going away
-        keep = channel.holds.load(std::memory_order_relaxed) > 0;  // under channel_mutex()
+        channel.holdsSeen = holds_changed();
+        keep = environment_held_locked(channel);
     }
     if (keep == channel.keepsAlive) return;
     if (keep) {

@@ -1,10 +1,13 @@
 // A listener's way from engine threads to its environment's JS thread: a queue, the thread-safe
 // function that wakes the JS thread once per batch, and the delivery of a batch to the listener.
 // The raw listener (raw_listener.cpp) has one channel at a time for the whole module; the routed
-// listener (routed_listener.cpp) one per environment.
+// listener (routed_listener.cpp) one per environment. A routed channel tells
+// environment_lifetime.h when an event or a loop's end may let its environment go and when it
+// stops; it keeps nothing of the environment's lifetime itself.
 //
 // Threads: post_player_event runs on engine threads (any number at once) and only queues; a
-// channel's batches are delivered on its environment's JS thread. channel_mutex() guards the
+// channel's batches are delivered on its environment's JS thread. channel_mutex()
+// (player_routes.h) guards the
 // fields marked below and is never held while calling into JS or into a thread-safe function: a
 // thread that uses a channel's `wake` outside the lock counts itself in `inFlight` first, and
 // nothing releases `wake` or frees the channel before that count is back to 0. It also guards the
@@ -14,14 +17,23 @@
 
 #include <napi/native_api.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-#include "napi/event_bridge.h"
+#include "kvmp.h"
 #include "proxy/player_routes.h"
+#include "util/event_text.h"
+
+// One event from posting to delivery.
+struct CallbackContext {
+    uint64_t player = 0;  // the posting player's serial, given to a routed listener
+    int32_t what = 0;
+    int32_t param1 = 0;
+    int32_t param2 = 0;
+    EventText obj;  // null: the listener gets three arguments, else four
+};
 
 struct EventChannel {
     // Immutable once made.
@@ -36,20 +48,14 @@ struct EventChannel {
     bool released = false;               // our hold on `wake` is given back, or being given back
     int inFlight = 0;                    // threads using `wake` outside the lock
     std::condition_variable idle;        // notified whenever inFlight drops
-    // Routes that keep the environment alive. Changed under channel_mutex() only; atomic so that a
-    // batch's end can see without the lock that the environment's hold needs no change.
-    std::atomic<int> holds{0};
-    std::vector<OwnedPlayer> orphans;  // owned players of a closed channel, still to be ended
     // JS thread only.
     std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
     napi_ref listener = nullptr;
     unsigned listenerSets = 0;  // counts replacements, so a delivery reads the listener anew
     bool textAlways = false;    // the listener gets a text argument, undefined when there is none
-    bool keepsAlive = false;    // `wake` is ref'd: holds was above 0 when last looked at
+    bool keepsAlive = false;    // `wake` is ref'd: its environment was held when last looked at
+    uint64_t holdsSeen = 0;     // holds_changed() when last looked at
 };
-
-// Never destroyed: engine threads may still post while the process exits.
-std::mutex &channel_mutex();
 
 // A channel for env's JS thread delivering to listener (owned from here on, may be null); null
 // when env gives no thread-safe function. `onClose` runs under channel_mutex() when the channel
@@ -65,14 +71,19 @@ void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &ch
 void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlways = false);
 
 // The loop end slot's holder: the route of the player goes once its last event is queued; a
-// channel it kept alive is woken to let go.
+// channel it held is woken to let go.
 void end_player_route(uint64_t player);
-// On channel's JS thread: refs `wake` while a route holds the environment, unrefs it after, as a
-// socket holds the loop while it is open.
+// On a routed channel's JS thread: refs `wake` while its environment is held, unrefs it after, as
+// a socket holds the loop while it is open.
 void sync_keep_alive(EventChannel &channel);
-// Ends each owned player of an ended environment by the release path, where its id still names
-// it (routed_listener.cpp).
-void end_owned_players(const std::vector<OwnedPlayer> &owned);
+
+// The poster of the message loops: the event of the player with serial `player` (0: none); obj (or
+// null) is taken over and released with free().
+void post_player_event(uint64_t player, void *weak, int what, int param1, int param2, char *obj);
+// post_player_event for no player: the raw listener only.
+void post_event(void *weak, int what, int param1, int param2, char *obj);
+// Queues one event for the raw listener; without one the event is dropped.
+void messageCallBack(int what, int param1, int param2, char *obj);
 
 // The raw listener's channel: set by raw_listener.cpp under channel_mutex(), read by producers.
 extern EventChannel *rawChannel;

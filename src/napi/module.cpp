@@ -1,9 +1,10 @@
 // Module entry: hands the module record to the Node-API host at load time.
 #include <napi/native_api.h>
 
-#include "napi/event_bridge.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_tables.h"
+#include "napi/routed_listener.h"
+#include "util/kavori_export.h"
 
 static napi_value ModuleInit(napi_env env, napi_value exports) {
     static const char kClassName[] = "KavoriCloudPlayerNapi";
@@ -38,3 +39,12 @@ static napi_module g_module = {
 extern "C" __attribute__((constructor(101))) void RegisterModule(void) {
     napi_module_register(&g_module);
 }
+
+#ifdef KAVORI_NODE_HOST
+// The module is never unloaded (src/CMakeLists.txt), so its load-time registration runs once. Node
+// forgets it when the last environment that loaded the module ends; a later load then finds the
+// module by this name.
+extern "C" KAVORI_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+    return ModuleInit(env, exports);
+}
+#endif

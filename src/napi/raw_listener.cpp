@@ -1,10 +1,9 @@
-// The raw listener: one for the whole module, replaced by each setMessageListener.
-//
-// Threads: JS threads register it; its channel's note (event_channel.h) says the rest.
+// Threads: see raw_listener.h; its channel's note (event_channel.h) says the rest.
+#include "napi/raw_listener.h"
+
 #include <mutex>
 #include <utility>
 
-#include "napi/event_bridge.h"
 #include "napi/event_channel.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"

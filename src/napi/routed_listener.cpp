@@ -2,12 +2,13 @@
 //
 // Threads: each environment's JS thread sets its listener and routes players; its channel's note
 // (event_channel.h) says the rest. routedChannels is guarded by channel_mutex().
+
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-#include "napi/event_bridge.h"
+#include "napi/environment_lifetime.h"
 #include "napi/event_channel.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_frame.h"
@@ -141,8 +142,7 @@ napi_value RouteOwner(napi_env env, napi_callback_info info) {
         int32_t owner = 0;
         if (mp) {
             std::lock_guard<std::mutex> lock(channel_mutex());
-            EventChannel *channel = owner_of(find_player_serial(mp.get()));
-            if (channel != nullptr) owner = channel->env == env ? 1 : 2;
+            owner = route_owner(find_player_serial(mp.get()), FindLocked(env));
         }
         napi_value result = nullptr;
         napi_create_int32(env, owner, &result);
@@ -155,18 +155,10 @@ void keep_alive_for(napi_env env, KavoriCloudMediaPlayer *mp) {
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         EventChannel *own = FindLocked(env);
-        if (own == nullptr || !own->open || !hold_route(find_player_serial(mp), own)) return;
-        own->holds.fetch_add(1, std::memory_order_relaxed);  // under channel_mutex()
+        if (own == nullptr || !own->open || !hold_environment_locked(*own, mp)) return;
         channel = own;
     }
     sync_keep_alive(*channel);
-}
-
-void end_owned_players(const std::vector<OwnedPlayer> &owned) {
-    for (const OwnedPlayer &player : owned) {
-        KavoriCloudPlayerNapi *instance = KavoriCloudPlayerNapi::find(player.id);
-        if (instance != nullptr) instance->proxy()->end_owned_player(player.serial);
-    }
 }
 
 napi_value RouteCount(napi_env env, napi_callback_info) {

@@ -12,6 +12,7 @@
 #include "kvmp.h"
 #include "proxy/kavori_player_proxy.h"
 #include "proxy/player_routes.h"
+#include "util/engine_events.h"
 #include "util/event_text.h"
 #include "util/ohos_log.h"
 
@@ -48,7 +49,8 @@ constexpr bool kSkip = false;
 // Sorted by code.
 constexpr MessageRow kMessageTable[] = {
     {0, "KVP_MSG_FLUSH:\n", LogArgs::kNone, kPost, 0, K(0), K(0), Text::kNone},
-    {100, "KVP_MSG_ERROR: %d\n", LogArgs::kA1, kPost, 100, K(-10000), A1, Text::kNone},
+    {100, "KVP_MSG_ERROR: %d\n", LogArgs::kA1, kPost, kEngineErrorEvent, K(kEngineErrorMark), A1,
+     Text::kNone},
     {200, "KVP_MSG_PREPARED:\n", LogArgs::kNone, kPost, 1, K(0), K(0), Text::kNone},
     {300, "KVP_MSG_COMPLETED:\n", LogArgs::kNone, kPost, 2, K(0), K(0), Text::kNone},
     {400, "KVP_MSG_VIDEO_SIZE_CHANGED: %d, %d\n", LogArgs::kA1A2, kPost, 5, A1, A2, Text::kNone},

@@ -2,6 +2,7 @@
 // end their loops, and post, while the process exits.
 #include "proxy/player_routes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <new>
@@ -14,10 +15,12 @@ namespace {
 
 // One routed player.
 struct Route {
-    EventChannel *channel = nullptr;
-    bool owned = false;  // channel's environment ends the player when it ends
+    EventChannel *channel = nullptr;  // null once its owner has ended
+    bool owned = false;               // channel's environment ends the player when it ends
     bool holds = false;  // owned and prepared by its owner: keeps that environment alive
     std::string id;      // owned: the id the player is registered under
+    // The ended owner whose environment is still to end the player; compared, never followed.
+    const EventChannel *orphanOf = nullptr;
 };
 
 std::mutex &routeMutex = *new std::mutex;
@@ -27,8 +30,29 @@ auto &serials = *new std::unordered_map<const KavoriCloudMediaPlayer *, uint64_t
 uint64_t lastSerial = 0;
 // Guarded by the event channel's lock.
 auto &routes = *new std::unordered_map<uint64_t, Route>;
+// The holds of each held channel; a channel with none has no entry. Guarded by the event
+// channel's lock.
+auto &holdCounts = *new std::unordered_map<const EventChannel *, int>;
+// Written under the event channel's lock; relaxed: whoever must act on a change is woken after it
+// through a thread-safe function, whose own lock carries the new value.
+std::atomic<uint64_t> holdChanges{0};
+
+// Takes one hold of channel away; gives channel when it was the last.
+EventChannel *Unhold(Route &route) {
+    if (!std::exchange(route.holds, false)) return nullptr;
+    auto it = holdCounts.find(route.channel);
+    if (it == holdCounts.end() || --it->second > 0) return nullptr;
+    holdCounts.erase(it);
+    holdChanges.fetch_add(1, std::memory_order_relaxed);
+    return route.channel;
+}
 
 }  // namespace
+
+std::mutex &channel_mutex() {
+    static std::mutex &mutex = *new std::mutex;  // never destroyed: see the header
+    return mutex;
+}
 
 uint64_t player_serial_of(const KavoriCloudMediaPlayer *mp) noexcept {
     try {
@@ -86,45 +110,78 @@ EventChannel *route_of(uint64_t serial) {
     return it == routes.end() ? nullptr : it->second.channel;
 }
 
-EventChannel *owner_of(uint64_t serial) {
+int route_owner(uint64_t serial, const EventChannel *channel) {
     auto it = routes.find(serial);
-    return it == routes.end() || !it->second.owned ? nullptr : it->second.channel;
+    if (it == routes.end() || !it->second.owned) return 0;
+    return it->second.channel != nullptr && it->second.channel == channel ? 1 : 2;
 }
 
 bool hold_route(uint64_t serial, const EventChannel *channel) {
     auto it = routes.find(serial);
-    if (it == routes.end() || !it->second.owned || it->second.channel != channel) return false;
-    return !std::exchange(it->second.holds, true);
+    if (it == routes.end() || !it->second.owned || it->second.channel != channel ||
+        it->second.holds)
+        return false;
+    int *count = nullptr;
+    try {
+        count = &holdCounts[channel];
+    } catch (const std::bad_alloc &) {
+        return false;  // not held: the environment may end between batches, as before prepare
+    }
+    it->second.holds = true;
+    if (++*count > 1) return false;
+    holdChanges.fetch_add(1, std::memory_order_relaxed);
+    return true;
 }
 
 EventChannel *unhold_route(uint64_t serial) {
     auto it = routes.find(serial);
-    if (it == routes.end() || !std::exchange(it->second.holds, false)) return nullptr;
-    return it->second.channel;
+    return it == routes.end() ? nullptr : Unhold(it->second);
 }
 
 EventChannel *end_route(uint64_t serial) {
     auto it = routes.find(serial);
     if (it == routes.end()) return nullptr;
-    EventChannel *held = it->second.holds ? it->second.channel : nullptr;
+    EventChannel *letGo = Unhold(it->second);
     routes.erase(it);
-    return held;
+    return letGo;
 }
 
-void drop_routes_to(const EventChannel *channel, std::vector<OwnedPlayer> &owned) {
+void orphan_routes_of(const EventChannel *channel) {
+    if (holdCounts.erase(channel) > 0) holdChanges.fetch_add(1, std::memory_order_relaxed);
     for (auto it = routes.begin(); it != routes.end();) {
-        if (it->second.channel != channel) {
+        Route &route = it->second;
+        if (route.channel != channel) {
             ++it;
             continue;
         }
-        if (it->second.owned) {
-            try {
-                owned.push_back({std::move(it->second.id), it->first});
-            } catch (const std::bad_alloc &) {
-                // left to its own release: the module cannot end what it cannot remember
-            }
+        if (!route.owned) {
+            it = routes.erase(it);
+            continue;
         }
-        it = routes.erase(it);
+        route.channel = nullptr;
+        route.holds = false;
+        route.orphanOf = channel;
+        ++it;
+    }
+}
+
+bool holds_environment(const EventChannel *channel) {
+    return holdCounts.count(channel) > 0;
+}
+
+uint64_t hold_changes() {
+    return holdChanges.load(std::memory_order_relaxed);
+}
+
+void take_orphans(const EventChannel *channel, std::vector<OwnedPlayer> &owned) {
+    for (auto &[serial, route] : routes) {
+        if (route.orphanOf != channel) continue;
+        try {
+            owned.push_back({route.id, serial});
+        } catch (const std::bad_alloc &) {
+            // left to its own release: the module cannot end what it cannot remember
+        }
+        route.orphanOf = nullptr;
     }
 }
 

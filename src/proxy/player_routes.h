@@ -4,13 +4,15 @@
 // Threads: creating JS threads and message loops make serials, ending loops forget them. Routes
 // are read and changed only under the event channel's lock, held by the caller: producers read
 // them on message threads, JS threads set them, a closing channel and an ended loop (through the
-// loop's end slot, which the channel installs) drop them. routeMutex guards the serials; it is
-// taken under the channel's lock, never the reverse, and nothing is called under it.
+// loop's end slot, which the channel installs) drop them; the count of holds goes with them.
+// routeMutex guards the serials; it is taken under the channel's lock, never the reverse, and
+// nothing is called under it.
 #ifndef KAVORI_PROXY_PLAYER_ROUTES_H
 #define KAVORI_PROXY_PLAYER_ROUTES_H
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,10 @@
 
 // Where a routed player's events go; defined by the event channel, opaque here.
 struct EventChannel;
+
+// The event channels' lock, which guards the routes too. Never destroyed: engine threads may still
+// post while the process exits.
+std::mutex &channel_mutex();
 
 // A player's serial: positive, never reused, so that an event of an ended player is told apart from
 // one of its successor under the same id. Made by whichever comes first, the creator or the
@@ -35,7 +41,8 @@ struct OwnedPlayer {
     std::string id;
     uint64_t serial = 0;
 };
-// An owned route already held by another channel: routing it elsewhere is refused.
+// An owned route already held by another channel, or by an environment that has ended and has not
+// ended the player yet: routing it elsewhere is refused.
 constexpr int64_t kRouteRefused = -1;
 
 // The rest: under the event channel's lock.
@@ -46,18 +53,29 @@ int64_t route_player(const KavoriCloudMediaPlayer *mp, EventChannel *channel, bo
                      const std::string &id);
 // The channel the events of serial go to, or null.
 EventChannel *route_of(uint64_t serial);
-// The channel that owns the route of serial, or null.
-EventChannel *owner_of(uint64_t serial);
-// Marks the route of serial, owned by channel, as keeping its environment alive; true when it did
-// not before.
+// Who owns the route of serial, as channel sees it: 0 nobody, 1 channel, 2 another environment
+// (one that has ended included, until its player's loop ends).
+int route_owner(uint64_t serial, const EventChannel *channel);
+
+// Keep-alive holds. An owned route prepared by its owner holds the owner's environment; the table
+// counts the holds of each channel, and only these four change the count. Each gives whether the
+// channel's environment went from not held to held (hold_route), or the channel whose last hold
+// it took away (the others; null when holds remain or there were none).
 bool hold_route(uint64_t serial, const EventChannel *channel);
-// Unmarks the route of serial as keeping its environment alive; gives the channel it kept alive, or
-// null.
 EventChannel *unhold_route(uint64_t serial);
-// Drops the route of serial, whose loop has ended; gives the channel it kept alive, or null.
+// Drops the route of serial, whose loop has ended.
 EventChannel *end_route(uint64_t serial);
-// Drops every route to channel, which stops taking events; the players it owned go to `owned`.
-void drop_routes_to(const EventChannel *channel, std::vector<OwnedPlayer> &owned);
+// Channel stops taking events: its routes go, except the owned ones, which stay refused to every
+// other environment until their players are ended (take_orphans), and its holds with them.
+void orphan_routes_of(const EventChannel *channel);
+// True while an owned route holds channel's environment.
+bool holds_environment(const EventChannel *channel);
+// Changes each time an environment goes from held to not held or back; read without the lock, so
+// that a batch's end can see that nothing needs a look.
+uint64_t hold_changes();
+
+// Moves the owned players of a channel that stopped to `owned`, to be ended by its environment.
+void take_orphans(const EventChannel *channel, std::vector<OwnedPlayer> &owned);
 // Routes held now, for tests: every ended player and environment gives its routes back.
 size_t route_count();
 

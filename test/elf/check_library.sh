@@ -3,7 +3,8 @@
 #   check_library.sh LIB EXPORTS [MACHINE NEEDED [NAPI_LEVELS LEVEL]]
 # EXPORTS lists the defined dynamic symbols (demangled, without parameters); MACHINE is readelf's
 # machine name and NEEDED the list of DT_NEEDED entries, both checked when given, together with
-# RUNPATH/RPATH, which may hold nothing but $ORIGIN-relative entries. NAPI_LEVELS lists the
+# RUNPATH/RPATH, which may hold nothing but $ORIGIN-relative entries. The library must be pinned
+# (FLAGS_1 NODELETE). NAPI_LEVELS lists the
 # device's Node-API names with the API level that brings each: every Node-API name the library
 # needs must be there by LEVEL, except weak ones, which the library must do without when they
 # are missing. Prints the facts read; exits 1 on any difference.
@@ -33,6 +34,10 @@ if [ -n "$needed" ]; then
     host=$(grep -v '^\$ORIGIN' <<<"$paths" || true)
     [ -z "$host" ] || fail "host path in RUNPATH/RPATH: $host"
 fi
+# The module stays mapped while message threads of ended environments may still run its code.
+flags=$(sed -n 's/.*(FLAGS_1).*Flags: *//p' <<<"$dynamic")
+echo "  FLAGS_1: ${flags:-none}"
+grep -qw NODELETE <<<"$flags" || fail "not pinned: no NODELETE in FLAGS_1 (link with -z nodelete)"
 if [ -n "$napi_levels" ]; then
     # "U name" or "w name" for each Node-API name the library needs, then the name's level or "-".
     nm -D --undefined-only "$lib" | awk '$2 ~ /^(napi|node_api)_/ { print $1, $2 }' |

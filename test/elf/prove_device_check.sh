@@ -78,5 +78,6 @@ expect_failure "a Node-API name above API level $level, linked with a newer SDK"
     check_after "-DCMAKE_SHARED_LINKER_FLAGS=-L$scratch/newer $base $scratch/napi_level.o"
 expect_failure "an engine name beyond kvmp.h and the five FFmpeg log calls" 'undefined symbol: av_bprint_finalize' \
     relink "-DCMAKE_SHARED_LINKER_FLAGS=$base $scratch/engine_name.o"
-relink "-DCMAKE_SHARED_LINKER_FLAGS=$base" && "${check[@]}" >/dev/null || { echo "the restored build fails"; status=1; }
+expect_failure "a module that can be unloaded" 'not pinned' check_after "-DCMAKE_SHARED_LINKER_FLAGS=$base" -DKAVORI_PINNED=OFF
+relink "-DCMAKE_SHARED_LINKER_FLAGS=$base" -DKAVORI_PINNED=ON && "${check[@]}" >/dev/null || { echo "the restored build fails"; status=1; }
 exit $status

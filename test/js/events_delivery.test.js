@@ -335,6 +335,37 @@ test('a flood\'s buffers go back once it is delivered', async () => {
   assert.ok(Number(retained) < 96, `${retained} MB kept after the flood`);
 });
 
+test('a flood that outpaced the JS thread gives its buffers back while a trickle follows', async () => {
+  // A second flood is queued while the first is delivered, so both buffers are a flood's size when
+  // it ends; a trickle follows, so the queue is seldom empty at a batch's end. Once the trickle is
+  // under way, the floods' storage must be gone.
+  const asan = process.env.ASAN_OPTIONS || '';
+  const r = await child(`
+    const path = require('node:path');
+    const addon = { exports: {} };
+    process.dlopen(addon, path.join(${JSON.stringify(buildDir)}, 'kavori_bench_events.node'));
+    const bench = addon.exports;
+    (async () => {
+      const rss = () => process.memoryUsage().rss / 2 ** 20;
+      const [first, second, trickle] = [8000000, 2000000, 2000];
+      let got = 0;
+      bench._setMessageListener('flood', () => got++);
+      const before = rss();
+      bench.produceBridge(4, first / 4, 0);
+      bench.join();  // the JS thread is held until the first flood is queued
+      bench.produceBridge(4, second / 4, 0);  // queued while the first is delivered
+      bench.produceBridge(1, trickle, 2000);
+      await until(() => got >= first + second + trickle / 2, () => got + ' events', 120000);
+      const retained = Math.round(rss() - before);
+      await until(() => got === first + second + trickle, () => got + ' events', 60000);
+      bench.join();
+      console.log(retained);
+    })().catch((e) => { console.error(e); process.exit(1); });`, [],
+  { ASAN_OPTIONS: `${asan}${asan ? ':' : ''}quarantine_size_mb=0` });
+  assert.strictEqual(r.status, 0, r.err);
+  assert.ok(Number(r.out) < 96, `${r.out} MB kept while the trickle follows the floods`);
+});
+
 test('routed: an engine player that posts before its creator has it is routed all the same',
   async () => {
   const r = await child(`

@@ -235,18 +235,45 @@ test('an environment stays alive while its owned player plays, and ends after it
 });
 
 test('an owned player whose engine failed no longer keeps its environment alive', async () => {
+  // With a routed listener, and without one: the rule does not depend on who listens.
   const out = await run(`
-    const w = inWorker(\`
-      m._setRoutedListener((player, what) => post(what));
-      m._native_init_audio('failed');
-      m._routeEvents('failed', true);
-      m._setDataSource('failed', 'script:100,-2');
-      m._prepareAsync('failed');\`);
-    const what = await w.next();
-    await w.exited;  // with its player never released
-    await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
-    console.log(JSON.stringify({ what }));`);
-  assert.deepStrictEqual(out, { what: 100 });
+    const whats = [];
+    for (const listener of [true, false]) {
+      const w = inWorker(\`
+        if (\${listener}) m._setRoutedListener((player, what) => post(what));
+        m._setMessageListener('failed', (what) => { if (!\${listener}) post(what); });
+        m._native_init_audio('failed');
+        m._routeEvents('failed', true);
+        m._setDataSource('failed', 'script:100,-2');
+        m._prepareAsync('failed');\`);
+      whats.push(await w.next());
+      await w.exited;  // with its player never released
+      await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+    }
+    console.log(JSON.stringify({ whats }));`);
+  assert.deepStrictEqual(out, { whats: [100, 100] });
+});
+
+test('a player prepared by an environment that does not own it holds neither', async () => {
+  // The main thread prepares the worker's owned player; the worker releases it and ends. Nothing
+  // is left to hold the process: it must exit.
+  const r = await child(`${workers}
+    setTimeout(() => { console.log('still held'); process.exit(3); }, 60000).unref();
+    (async () => {
+      m._setRoutedListener(() => {});
+      m._native_init_audio('lent');
+      const w = inWorker(\`
+        m._setRoutedListener(() => {});
+        post(m._routeEvents('lent', true));
+        await next();
+        m._release('lent');\`);
+      await w.next();
+      m._setDataSource('lent', 'script:200');
+      m._prepareAsync('lent');
+      w.worker.postMessage('release');
+      await w.exited;
+    })().catch((e) => { console.error(e); process.exit(1); });`);
+  assert.deepStrictEqual([r.status, r.out], [0, ''], r.err);
 });
 
 test('a worker terminated mid-playback or mid-flood ends its owned player, threads and fds',
@@ -321,5 +348,45 @@ test('memory stays flat over 200,000 routed players, and every route goes back',
   assert.strictEqual(r.status, 0, r.err);
   if (!sanitized) {
     assert.ok(Number(r.out) < 8, `${r.out} MB more after 200,000 players than after 20,000`);
+  }
+});
+
+test('an owner\'s end is one step: a racing claimer is refused until the player is ended',
+  async () => {
+  // Each round the worker's player has failed, so it holds the worker no more and a return ends
+  // it too; the main thread claims the player without a pause from the moment the end is asked.
+  const rounds = Number(process.env.KAVORI_CLAIM_ROUNDS || (sanitized ? 5 : 10));
+  const out = await run(`
+    const report = {};
+    for (const ending of ['return', 'terminate', 'exit', 'throw']) {
+      const seen = { refused: 0, owned: 0, ended: 0 };
+      for (let round = 0; round < ${rounds}; round++) {
+        const w = inWorker(\`
+          m._setRoutedListener((player, what) => { if (what === 100) post('failed'); });
+          m._native_init_audio('c');
+          m._routeEvents('c', true);
+          m._setDataSource('c', 'script:100,-2');
+          m._prepareAsync('c');
+          await next();
+          if ('\${ending}' === 'exit') process.exit(0);
+          if ('\${ending}' === 'throw') setImmediate(() => { throw new Error('ends'); });\`);
+        w.worker.on('error', () => {});
+        await w.next();
+        if (${JSON.stringify('terminate')} === ending) w.worker.terminate(); else w.worker.postMessage('end');
+        const end = Date.now() + 60000;  // only stops a hang
+        for (let got = -1; got !== 0 && Date.now() < end;) {
+          got = m._routeEvents('c', true);
+          if (got === -1) seen.refused++;
+          if (got > 0) { seen.owned++; m._release('c'); }
+          if (got === 0) seen.ended++;
+        }
+        await w.exited;
+      }
+      report[ending] = seen;
+    }
+    console.log(JSON.stringify(report));`);
+  console.log(JSON.stringify(out));
+  for (const [ending, seen] of Object.entries(out)) {
+    assert.deepStrictEqual([seen.owned, seen.ended], [0, rounds], `${ending}: ${JSON.stringify(seen)}`);
   }
 });

@@ -37,6 +37,11 @@ declare -A guard=(
     [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
     [child_keeps_colour]="test/js/node_child.test.js:plain numbers"
     [hung_child_outlives_file]="test/js/node_child.test.js:hangs on a child"
+    [module_unpinned]="test/js/worker_only.test.js:outlives them"
+    [error_hold_needs_listener]="test/js/events_routing.test.js:engine failed no longer keeps"
+    [hold_for_non_owner]="test/js/events_routing.test.js:does not own it holds neither"
+    [flood_buffers_kept_while_trickling]="test/js/events_delivery.test.js:trickle follows"
+    [owner_end_not_one_step]="test/js/events_routing.test.js:owner's end is one step"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
