@@ -299,14 +299,10 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
     int err = av_read_frame(fmt_, pkt_);
     lk.lock();
     read_since_ns_ = 0;
-    if (err >= 0 && read_failure(0) < 0) {
-        // A fragment the reader gave before it failed is not played: the failure is the news.
-        av_packet_unref(pkt_);
-        err = read_failure(0);
-    } else if (err < 0 && err != AVERROR(EAGAIN)) {
-        err = read_failure(err);
-    }
-    if (buffering_ && (err >= 0 || err == AVERROR_EOF)) {
+    if (err < 0 && err != AVERROR(EAGAIN)) err = read_failure(err);
+    // Data is back only when the reader has not failed: the packets it held before a time-out
+    // still play, and the failure follows them.
+    if (buffering_ && (err >= 0 || err == AVERROR_EOF) && read_failure(0) == 0) {
         buffering_ = false;
         queue_.post(KVP_MSG_BUFFERING_UPDATE, 100);
         queue_.post(KVP_MSG_BUFFERING_END);

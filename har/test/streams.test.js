@@ -86,11 +86,12 @@ test('network failures: 5400103 for I/O, 5400104 for time-outs, engineCode kept'
     ['cut mid-play', `drop=${TWO_SECONDS}`, {}, IO, EIO, true],
     ['stalled read', `stall=${TWO_SECONDS}`, { timeout: 300000 }, TIMEOUT, ETIMEDOUT, true],
     ['cut before the header', 'drop=300', {}, IO, EIO, false],
+    ['cut before an MP4 header', 'drop=2000', {}, IO, EIO, false, '/media/tone.m4a'],
     ['404', 'status=404', {}, IO, HTTP_NOT_FOUND, false],
     ['stalled open', 'hold=1', { timeout: 300000 }, TIMEOUT, ETIMEDOUT, false],
   ];
-  for (const [name, query, options, code, engineCode, whilePlaying] of cases) {
-    const url = server.url('/mp3/12', query);
+  for (const [name, query, options, code, engineCode, whilePlaying, file] of cases) {
+    const url = server.url(file ?? '/mp3/12', query);
     const player = watched();
     try {
       if (whilePlaying) {

@@ -35,6 +35,11 @@ declare -A guard=(
     [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
     [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
+    [fd_fields_read_twice]="har/test/streams.test.js:a getter cannot swap in a path"
+    [refusal_not_on_error]="har/test/states.test.js:every method in every state"
+    [clock_runs_through_stall]="test/js/streams.test.js:a stall mid-play holds the position"
+    [read_failure_as_demuxer_said]="test/js/streams.test.js:before the header as after it"
+    [live_seeks]="test/js/streams.test.js:refuses seeks"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
