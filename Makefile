@@ -80,7 +80,8 @@ test-stress: build build-asan
 # ThreadSanitizer over the threaded tests.
 TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/js/events_table.test.js \
 	test/js/record.test.js test/js/lifecycle.test.js test/js/surface.test.js \
-	test/js/tsan_probe.test.js test/js/registry_threads.test.js test/js/events_routing.test.js
+	test/js/tsan_probe.test.js test/js/registry_threads.test.js test/js/events_routing.test.js \
+	test/js/streams.test.js
 build-tsan: | setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)

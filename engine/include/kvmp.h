@@ -50,6 +50,13 @@ enum {
     KVP_MSG_ACCURATE_SEEK_COMPLETE = 900,
 };
 
+// Option category of kvmp_set_option / kvmp_set_option_int for the source: each option goes to
+// FFmpeg as it is named there ("timeout" in microseconds, "user_agent", "headers" as lines ending
+// in CRLF, ...), when the next prepare opens the URL.
+#define KVMP_OPT_CATEGORY_FORMAT 1
+// A source with neither "timeout" nor "rw_timeout" set gets this one: a stalled connection, open
+// or read, ends with AVERROR(ETIMEDOUT) instead of waiting for ever. Microseconds.
+#define KVMP_FORMAT_DEFAULT_TIMEOUT_US 15000000
 // Option category of kvmp_set_option / kvmp_set_option_int for the player itself.
 #define KVMP_OPT_CATEGORY_PLAYER 4
 // Player option (int): playback speed as a multiple of real time; 0 plays unpaced.
@@ -117,6 +124,8 @@ int kvmp_prepare_async(KavoriCloudMediaPlayer *mp);
 int kvmp_start(KavoriCloudMediaPlayer *mp);
 int kvmp_pause(KavoriCloudMediaPlayer *mp);
 int kvmp_stop(KavoriCloudMediaPlayer *mp);
+// A source without a known duration (a live stream) refuses: KVP_MSG_SEEK_COMPLETE comes at once
+// with AVERROR(ESPIPE) in param1, and the position stays.
 int kvmp_seek_to(KavoriCloudMediaPlayer *mp, int64_t msec);
 void kvmp_set_volume(KavoriCloudMediaPlayer *mp, float left, float right);
 void kvmp_set_property_float(KavoriCloudMediaPlayer *mp, int property, float value);
@@ -127,7 +136,8 @@ void kvmp_add_ext_subtitle_url(KavoriCloudMediaPlayer *mp, const char *url);
 
 bool kvmp_is_playing(KavoriCloudMediaPlayer *mp);
 int kvmp_get_current_position(KavoriCloudMediaPlayer *mp);  // milliseconds
-int kvmp_get_duration(KavoriCloudMediaPlayer *mp);          // milliseconds
+// Milliseconds; 0 before prepared, and for a prepared source without a known duration (live).
+int kvmp_get_duration(KavoriCloudMediaPlayer *mp);
 int kvmp_get_audio_session_id(KavoriCloudMediaPlayer *mp);
 int kvmp_get_loop(KavoriCloudMediaPlayer *mp);
 float kvmp_get_property_float(KavoriCloudMediaPlayer *mp, int property, float default_value);

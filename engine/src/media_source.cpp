@@ -23,6 +23,15 @@ namespace {
 
 constexpr int kDescriptorBufferSize = 32768;
 constexpr int kDescriptorPollMs = 50;
+// A read that waits this long for data posts KVP_MSG_BUFFERING_START: long enough that a
+// network's ordinary jitter does not, short enough that an app shows it waits.
+constexpr int64_t kBufferingAfterNs = 500 * 1000000LL;
+
+int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // A local path that names something other than a regular file (a FIFO, a device, a socket):
 // FFmpeg's file reader would block in read() there with no way out. Gives its descriptor,
@@ -78,8 +87,9 @@ std::string audio_codec_text(const AVStream *st) {
 }  // namespace
 
 MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                         double speed, int loop)
+                         double speed, int loop, std::map<std::string, std::string> format_options)
     : url_(std::move(url)),
+      format_options_(std::move(format_options)),
       queue_(queue),
       sink_(std::move(sink)),
       clock_(clock),
@@ -99,8 +109,28 @@ void MediaSource::shutdown() {
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
+// FFmpeg asks this every 100 ms or so while it waits for the network, on the worker.
 int MediaSource::interrupted(void *opaque) {
-    return static_cast<MediaSource *>(opaque)->abort_.load() ? 1 : 0;
+    auto *self = static_cast<MediaSource *>(opaque);
+    if (self->abort_.load()) return 1;
+    self->watch_stall();
+    return 0;
+}
+
+void MediaSource::watch_stall() {
+    int64_t since = read_since_ns_.load();
+    if (since == 0 || buffering_.load() || steady_ns() - since < kBufferingAfterNs) return;
+    buffering_ = true;
+    queue_.post(KVP_MSG_BUFFERING_START);
+    // The refill playback waits for: it goes on with the first packet, so 0 until the read
+    // returns and 100 then.
+    queue_.post(KVP_MSG_BUFFERING_UPDATE, 0);
+}
+
+// A failed open or read reports what the reader met (a reset, a cut, a time-out) rather than what
+// the demuxer made of the short data.
+int MediaSource::read_failure(int err) const {
+    return io_ && io_->error < 0 ? io_->error : err;
 }
 
 void MediaSource::run() {
@@ -121,7 +151,9 @@ void MediaSource::run() {
     }
     lk.unlock();
     avformat_close_input(&fmt_);
-    if (io_) {
+    if (io_opened_) {
+        avio_closep(&io_);
+    } else if (io_) {
         av_freep(&io_->buffer);
         avio_context_free(&io_);
     }
@@ -134,6 +166,7 @@ int MediaSource::read_descriptor(void *opaque, uint8_t *buf, int size) {
     auto *self = static_cast<MediaSource *>(opaque);
     for (;;) {
         if (self->abort_) return AVERROR_EXIT;
+        self->watch_stall();
         pollfd pfd{self->fd_, POLLIN, 0};
         int ready = poll(&pfd, 1, kDescriptorPollMs);
         if (ready < 0 && errno != EINTR) return AVERROR(errno);
@@ -171,22 +204,35 @@ int MediaSource::open_descriptor_input(int fd) {
     return 0;
 }
 
+int MediaSource::open_url_input(AVDictionary **options) {
+    int err = avio_open2(&io_, url_.c_str(), AVIO_FLAG_READ, &fmt_->interrupt_callback, options);
+    if (err < 0) return err;
+    io_opened_ = true;
+    fmt_->pb = io_;
+    fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return 0;
+}
+
 int MediaSource::open() {
     fmt_ = avformat_alloc_context();
     if (!fmt_) return AVERROR(ENOMEM);
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
     fmt_->interrupt_callback.opaque = this;
+    AVDictionary *options = nullptr;
+    for (const auto &option : format_options_)
+        av_dict_set(&options, option.first.c_str(), option.second.c_str(), 0);
+    if (!av_dict_get(options, "timeout", nullptr, 0) &&
+        !av_dict_get(options, "rw_timeout", nullptr, 0))
+        av_dict_set_int(&options, "timeout", KVMP_FORMAT_DEFAULT_TIMEOUT_US, 0);
     int fd = pipe_descriptor(url_);
     if (fd < 0 && (fd = open_special_file(url_)) >= 0) owned_fd_ = fd;
-    if (fd >= 0) {
-        int err = open_descriptor_input(fd);
-        if (err < 0) return err;
-    }
-    int err = avformat_open_input(&fmt_, url_.c_str(), nullptr, nullptr);
-    if (err < 0) return err;  // fmt_ is freed and null then
+    int err = fd >= 0 ? open_descriptor_input(fd) : open_url_input(&options);
+    if (err >= 0) err = avformat_open_input(&fmt_, url_.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (err < 0) return read_failure(err);  // fmt_ is freed and null then
     queue_.post(KVP_MSG_OPEN_INPUT);
     err = avformat_find_stream_info(fmt_, nullptr);
-    if (err < 0) return err;
+    if (err < 0) return read_failure(err);
     queue_.post(KVP_MSG_FIND_STREAM_INFO);
     announce();
     return 0;
@@ -230,7 +276,7 @@ void MediaSource::step(std::unique_lock<std::mutex> &lk) {
     } else if (have_packet_) {
         if (due(lk, packet_ms_)) consume_packet();
     } else if (eof_) {
-        if (due(lk, duration_ms_)) finish_pass(lk);
+        if (due(lk, pass_end_ms())) finish_pass(lk);
     } else {
         read_packet(lk);
     }
@@ -248,19 +294,31 @@ bool MediaSource::due(std::unique_lock<std::mutex> &lk, int64_t media_ms) {
 }
 
 void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
+    read_since_ns_ = steady_ns();
     lk.unlock();
     int err = av_read_frame(fmt_, pkt_);
     lk.lock();
+    read_since_ns_ = 0;
+    if (err < 0 && err != AVERROR(EAGAIN)) err = read_failure(err);
+    // Data is back only when the reader has not failed: the packets it held before a time-out
+    // still play, and the failure follows them.
+    if (buffering_ && (err >= 0 || err == AVERROR_EOF) && read_failure(0) == 0) {
+        buffering_ = false;
+        queue_.post(KVP_MSG_BUFFERING_UPDATE, 100);
+        queue_.post(KVP_MSG_BUFFERING_END);
+    }
     if (err == AVERROR(EAGAIN)) {
         cv_.wait_for(lk, std::chrono::milliseconds(10));
         return;
     }
     if (err == AVERROR_EOF) {
         eof_ = true;
+        extend_read(duration_ms_);
         return;
     }
     if (err < 0) {
         if (!abort_) queue_.post(KVP_MSG_ERROR, err);
+        media_anchor_ms_ = clock_ms(Clock::now());  // the app sees where playback stopped
         playing_ = false;
         eof_ = true;
         publish_clock();
@@ -268,15 +326,36 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
     }
     int index = pkt_->stream_index;
     int64_t ts = pkt_->pts != AV_NOPTS_VALUE ? pkt_->pts : pkt_->dts;
+    int64_t length = std::max<int64_t>(pkt_->duration, 0);
     AVRational time_base = fmt_->streams[index]->time_base;
     av_packet_unref(pkt_);
     // A command that came in while reading makes this packet stale.
-    if (seek_target_ >= 0 || rewind_ || !selected_[index]) return;
-    have_packet_ = true;
-    packet_type_ = stream_types_[index];
-    packet_ms_ = ts == AV_NOPTS_VALUE
+    if (seek_target_ >= 0 || rewind_) return;
+    int64_t at = ts == AV_NOPTS_VALUE
                      ? media_anchor_ms_
                      : av_rescale_q(ts, time_base, AVRational{1, 1000}) - start_ms_;
+    extend_read(at + av_rescale_q(length, time_base, AVRational{1, 1000}));
+    if (!selected_[index]) return;
+    have_packet_ = true;
+    packet_type_ = stream_types_[index];
+    packet_ms_ = at;
+}
+
+// Playback reaches only media that was read: when it waited at the old end for this data, it goes
+// on from there now.
+void MediaSource::extend_read(int64_t end_ms) {
+    if (read_end_ms_ < 0) return;
+    Clock::time_point now = Clock::now();
+    if (playing_ && speed_ > 0) {
+        int64_t held = std::max(read_end_ms_, media_anchor_ms_);
+        auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
+        if (media_anchor_ms_ + int64_t(double(elapsed.count()) * speed_ / 1000) > held) {
+            media_anchor_ms_ = held;
+            wall_anchor_ = now;
+        }
+    }
+    read_end_ms_ = std::max(read_end_ms_, end_ms);
+    publish_clock();
 }
 
 void MediaSource::consume_packet() {
@@ -302,7 +381,7 @@ void MediaSource::finish_pass(std::unique_lock<std::mutex> &lk) {
     }
     playing_ = false;
     completed_ = true;
-    media_anchor_ms_ = duration_ms_;
+    media_anchor_ms_ = pass_end_ms();
     publish_clock();
     queue_.post(KVP_MSG_COMPLETED);
 }
@@ -321,6 +400,7 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
     }
     lk.lock();
     media_anchor_ms_ = msec;
+    read_end_ms_ = msec;
     wall_anchor_ = Clock::now();
     publish_clock();
     if (report) queue_.post(KVP_MSG_SEEK_COMPLETE, err < 0 ? err : 0);
@@ -329,7 +409,13 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
 int64_t MediaSource::clock_ms(Clock::time_point now) const {
     if (!playing_ || speed_ <= 0) return media_anchor_ms_;
     auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - wall_anchor_);
-    return media_anchor_ms_ + int64_t(double(elapsed.count()) * speed_ / 1000);
+    int64_t ms = media_anchor_ms_ + int64_t(double(elapsed.count()) * speed_ / 1000);
+    return read_end_ms_ < 0 ? ms : std::min(ms, std::max(read_end_ms_, media_anchor_ms_));
+}
+
+// Where a pass ends: the media's duration, or for a source without one, the end of what was read.
+int64_t MediaSource::pass_end_ms() const {
+    return duration_ms_ > 0 ? duration_ms_ : std::max<int64_t>(read_end_ms_, 0);
 }
 
 int MediaSource::start() {
@@ -369,6 +455,7 @@ int MediaSource::stop() {
     rewind_ = true;
     seek_target_ = -1;
     media_anchor_ms_ = 0;
+    read_end_ms_ = 0;
     publish_clock();
     cv_.notify_all();
     return 0;
@@ -377,11 +464,17 @@ int MediaSource::stop() {
 int MediaSource::seek(int64_t msec) {
     std::lock_guard<std::mutex> lock(mu_);
     if (state_ == State::kFailed) return -1;
+    if (announced_ && duration_ms_ <= 0) {
+        // Nothing to seek in: a live stream has neither an end nor a way back.
+        queue_.post(KVP_MSG_SEEK_COMPLETE, AVERROR(ESPIPE));
+        return AVERROR(ESPIPE);
+    }
     msec = std::max<int64_t>(msec, 0);
     if (duration_ms_ > 0) msec = std::min(msec, duration_ms_);
     seek_target_ = msec;
     completed_ = false;
     media_anchor_ms_ = msec;
+    read_end_ms_ = msec;
     wall_anchor_ = Clock::now();
     publish_clock();
     cv_.notify_all();
@@ -444,6 +537,7 @@ void MediaSource::publish_clock() {
         std::chrono::duration_cast<std::chrono::nanoseconds>(wall_anchor_.time_since_epoch())
             .count();
     snapshot.duration_ms = duration_ms_;
+    snapshot.read_end_ms = read_end_ms_;
     clock_.publish(snapshot);
 }
 

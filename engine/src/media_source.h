@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,7 @@
 struct AVFormatContext;
 struct AVPacket;
 struct AVIOContext;
+struct AVDictionary;
 
 namespace kavori {
 
@@ -43,8 +45,9 @@ class MediaSource {
     // speed: multiple of real time, 0 unpaced; loop: 1 plays once, 0 forever, n n
     // times.
     // clock receives every change of the playback clock for lock-free position reads.
+    // format_options: FFmpeg's options for opening the URL (KVMP_OPT_CATEGORY_FORMAT).
     MediaSource(std::string url, MessageQueue &queue, InfoSink sink, PositionClock &clock,
-                double speed, int loop);
+                double speed, int loop, std::map<std::string, std::string> format_options = {});
     ~MediaSource() { shutdown(); }
     MediaSource(const MediaSource &) = delete;
     MediaSource &operator=(const MediaSource &) = delete;
@@ -71,6 +74,10 @@ class MediaSource {
 
     void run();
     int open();
+    int open_url_input(AVDictionary **options);
+    int read_failure(int err) const;
+    void watch_stall();
+    void extend_read(int64_t end_ms);  // needs mu_
     void announce();
     void step(std::unique_lock<std::mutex> &lk);
     bool due(std::unique_lock<std::mutex> &lk, int64_t media_ms);
@@ -79,6 +86,7 @@ class MediaSource {
     void finish_pass(std::unique_lock<std::mutex> &lk);
     void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
     int64_t clock_ms(Clock::time_point now) const;  // needs mu_
+    int64_t pass_end_ms() const;                    // needs mu_
     void publish_clock();                           // needs mu_
     static int interrupted(void *opaque);
     int open_descriptor_input(int fd);
@@ -86,6 +94,7 @@ class MediaSource {
     static int64_t seek_descriptor(void *opaque, int64_t offset, int whence);
 
     const std::string url_;
+    const std::map<std::string, std::string> format_options_;
     MessageQueue &queue_;
     const InfoSink sink_;
     PositionClock &clock_;
@@ -94,8 +103,15 @@ class MediaSource {
 
     // Worker only.
     AVFormatContext *fmt_ = nullptr;
-    AVIOContext *io_ =
-        nullptr;  // own reader of a descriptor: pipe:N, or a path to a FIFO or device
+    // The source's reader, kept apart from the format context so that its I/O error outlives a
+    // failed open: the engine's own reader of a descriptor (pipe:N, a path to a FIFO or device),
+    // or FFmpeg's for the URL (io_opened_).
+    AVIOContext *io_ = nullptr;
+    bool io_opened_ = false;
+    // When the read under way began (steady clock, ns), 0 when none; and whether it was long
+    // enough to post KVP_MSG_BUFFERING_START. Worker only; atomic for FFmpeg's interrupt calls.
+    std::atomic<int64_t> read_since_ns_{0};
+    std::atomic<bool> buffering_{false};
     int fd_ = -1;
     int owned_fd_ = -1;  // fd_ when the engine opened it itself
     AVPacket *pkt_ = nullptr;
@@ -120,6 +136,7 @@ class MediaSource {
     int64_t media_anchor_ms_ = 0;  // the clock reads this at wall_anchor_
     Clock::time_point wall_anchor_;
     int64_t duration_ms_ = 0;
+    int64_t read_end_ms_ = 0;  // media read so far in this pass; -1 once the rest is read
     int64_t start_ms_ = 0;
     std::vector<bool> selected_;
     std::vector<int> stream_types_;

@@ -72,6 +72,16 @@ int prepare_script(KavoriCloudMediaPlayer *mp, const std::string &url) {
     return 0;
 }
 
+// The options of KVMP_OPT_CATEGORY_FORMAT by their FFmpeg names; needs mp.mu.
+std::map<std::string, std::string> format_options(const KavoriCloudMediaPlayer &mp) {
+    const std::string prefix = std::to_string(KVMP_OPT_CATEGORY_FORMAT) + "/";
+    std::map<std::string, std::string> chosen;
+    for (const auto &option : mp.options)
+        if (option.first.compare(0, prefix.size(), prefix) == 0)
+            chosen[option.first.substr(prefix.size())] = option.second;
+    return chosen;
+}
+
 }  // namespace
 
 KavoriCloudMediaPlayer::~KavoriCloudMediaPlayer() {
@@ -271,8 +281,8 @@ int kvmp_prepare_async(KavoriCloudMediaPlayer *mp) {
         std::lock_guard<std::mutex> lock(mp->mu);
         if (mp->shut_down) return AVERROR(EINVAL);
         auto sink = [mp](kavori::MediaInfo info) { mp->keep(std::move(info)); };
-        mp->media =
-            std::make_unique<MediaSource>(url, mp->queue, sink, mp->position, mp->speed, mp->loop);
+        mp->media = std::make_unique<MediaSource>(url, mp->queue, sink, mp->position, mp->speed,
+                                                  mp->loop, format_options(*mp));
         mp->media->prepare();
         return 0;
     });

@@ -16,6 +16,7 @@ void PositionClock::publish(const Snapshot &s) {
     anchor_ms_.store(s.anchor_ms, std::memory_order_release);
     wall_ns_.store(s.wall_ns, std::memory_order_release);
     duration_ms_.store(s.duration_ms, std::memory_order_release);
+    read_end_ms_.store(s.read_end_ms, std::memory_order_release);
     seq_.fetch_add(1, std::memory_order_release);
 }
 
@@ -29,6 +30,7 @@ int PositionClock::position_ms() const {
         s.anchor_ms = anchor_ms_.load(std::memory_order_acquire);
         s.wall_ns = wall_ns_.load(std::memory_order_acquire);
         s.duration_ms = duration_ms_.load(std::memory_order_acquire);
+        s.read_end_ms = read_end_ms_.load(std::memory_order_acquire);
     } while ((before & 1u) != 0 || before != seq_.load(std::memory_order_relaxed));
 
     int64_t pos = s.anchor_ms;
@@ -39,6 +41,7 @@ int PositionClock::position_ms() const {
         clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
         int64_t now_ns = int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
         pos += int64_t(double(std::max<int64_t>(now_ns - s.wall_ns, 0)) * s.speed / 1000000);
+        if (s.read_end_ms >= 0) pos = std::min(pos, std::max(s.read_end_ms, s.anchor_ms));
     }
     pos = std::max<int64_t>(pos, 0);
     if (s.duration_ms > 0) pos = std::min(pos, s.duration_ms);

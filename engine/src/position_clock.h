@@ -18,10 +18,13 @@ class PositionClock {
         int64_t anchor_ms = 0;    // media time at wall_ns
         int64_t wall_ns = 0;      // CLOCK_MONOTONIC
         int64_t duration_ms = 0;  // 0 when unknown
+        // The end of the media read so far: the clock holds there while a read waits for data.
+        // -1: no such end (the rest is read, or nothing is paced).
+        int64_t read_end_ms = -1;
     };
 
     void publish(const Snapshot &s);
-    // Media time now, clamped to [0, duration]; any thread, never blocks.
+    // Media time now, clamped to [0, read end] and [0, duration]; any thread, never blocks.
     int position_ms() const;
 
   private:
@@ -32,6 +35,7 @@ class PositionClock {
     std::atomic<int64_t> anchor_ms_{0};
     std::atomic<int64_t> wall_ns_{0};
     std::atomic<int64_t> duration_ms_{0};
+    std::atomic<int64_t> read_end_ms_{-1};
 };
 
 }  // namespace kavori

@@ -23,6 +23,19 @@ TEST(PositionClock, StandsStillUnlessPlayingAndClampsToDuration) {
     EXPECT_GT(clock.position_ms(), 200);
 }
 
+TEST(PositionClock, HoldsAtTheEndOfTheMediaRead) {
+    PositionClock clock;
+    // Playing since the clock's epoch, but only media up to 900 ms was read.
+    clock.publish({true, 1, 200, 0, 0, 900});
+    EXPECT_EQ(clock.position_ms(), 900);
+    // A seek past the data read: the position is the target until data comes.
+    clock.publish({true, 1, 1200, 0, 0, 900});
+    EXPECT_EQ(clock.position_ms(), 1200);
+    // The rest is read: no end but the duration.
+    clock.publish({true, 1, 200, 0, 5000, -1});
+    EXPECT_EQ(clock.position_ms(), 5000);
+}
+
 TEST(PositionClock, ReadersNeverSeeATornSnapshot) {
     // Either snapshot alone reads 1000 or 700; a mix of the two reads 1500.
     const PositionClock::Snapshot a{false, 1, 1500, 0, 1000};

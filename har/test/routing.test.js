@@ -12,21 +12,22 @@ const { child, countLines, until, within } = require('../../test/js/proxy_helper
 
 const ROUNDS = Number(process.env.KAVORI_CROSSOVER_ROUNDS || 20);
 
-// A script whose events carry marker in every value1: prepared, updates 0 to 9 in runs of each
-// (many events in a short script: the module reads at most 2047 bytes of a text), a timed text,
-// completion.
+// A script whose events carry marker in every value (its hundreds): prepared, updates 0 to 9 in
+// runs of each (many events in a short script: the module reads at most 2047 bytes of a text), a
+// timed text, completion.
 const pattern = (marker, each) => 'script:200;' +
-  Array.from({ length: 10 }, (_, k) => `502,${marker},${k}*${each}`).join(';') +
+  Array.from({ length: 10 }, (_, k) => `502,${marker * 100 + k}*${each}`).join(';') +
   `;800,0,0,str:end ${marker};300`;
 const expected = (marker, each) => [['prepared'],
-  ...Array.from({ length: 10 * each }, (_, i) => ['bufferingUpdate', marker, Math.floor(i / each)]),
+  ...Array.from({ length: 10 * each }, (_, i) =>
+    ['bufferingUpdate', 3, marker * 100 + Math.floor(i / each)]),
   ['timedText', `end ${marker}`], ['completed']];
 
 // Records the player's events as [name, ...values] (a new source clears them).
 function watch(player) {
   player.events = [];
   player.on('prepared', () => player.events.push(['prepared']));
-  player.on('bufferingUpdate', (u) => player.events.push(['bufferingUpdate', u.value1, u.value2]));
+  player.on('bufferingUpdate', (t, v) => player.events.push(['bufferingUpdate', t, v]));
   player.on('timedText', (t) => player.events.push(['timedText', t]));
   player.on('completed', () => player.events.push(['completed']));
   return player;
@@ -112,7 +113,7 @@ test('a player created in a worker gets its events there, beside one on the main
     const events = [];
     // Engine events do not hold a loop; past prepared, nothing else here would until completed.
     const hold = setInterval(() => {}, 0x7fffffff);
-    player.on('bufferingUpdate', (u) => events.push(['bufferingUpdate', u.value1, u.value2]));
+    player.on('bufferingUpdate', (t, v) => events.push(['bufferingUpdate', t, v]));
     player.on('completed', () => {
       player.release().then(() => {
         parentPort.postMessage(events);

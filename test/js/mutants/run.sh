@@ -42,6 +42,11 @@ declare -A guard=(
     [hold_for_non_owner]="test/js/events_routing.test.js:does not own it holds neither"
     [flood_buffers_kept_while_trickling]="test/js/events_delivery.test.js:trickle follows"
     [owner_end_not_one_step]="test/js/events_routing.test.js:owner's end is one step"
+    [fd_fields_read_twice]="har/test/streams.test.js:a getter cannot swap in a path"
+    [refusal_not_on_error]="har/test/states.test.js:every method in every state"
+    [clock_runs_through_stall]="test/js/streams.test.js:a stall mid-play holds the position"
+    [read_failure_as_demuxer_said]="test/js/streams.test.js:before the header as after it"
+    [live_seeks]="test/js/streams.test.js:refuses seeks"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

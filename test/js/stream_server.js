@@ -1,0 +1,210 @@
+'use strict';
+// A loopback HTTP server for the stream suites: serves the sample media and generated MP3, and on
+// request misbehaves the way networks do. Listens on 127.0.0.1 only, on a port of its own; close()
+// ends every connection and timer at once, so no case outlives its test.
+//
+// Paths: /media/<name> (examples/media), /mp3/<seconds> (a silent 128 kb/s MP3 of that length),
+// /live.mp3 (the same frames without end or length). Query, all optional:
+//   status=N        answer N with no body
+//   hold=1          take the connection and never answer
+//   headerDelay=MS  answer after MS
+//   stall=BYTES:MS  at byte BYTES of the file, send nothing for MS; without :MS until resume()
+//   drop=BYTES      cut the connection at byte BYTES of the file
+//   rate=BPS        trickle the body at BPS bytes a second
+//   ranges=0        ignore Range requests and send no length
+const http = require('node:http');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const MEDIA_DIR = path.join(__dirname, '..', '..', 'examples', 'media');
+
+// MPEG-1 layer III, 128 kb/s, 44.1 kHz, mono, no padding: 417 bytes and 1152 samples a frame.
+// Zero side information decodes as silence.
+const MP3_FRAME_BYTES = 417;
+const MP3_FRAME_MS = 1152 / 44.1;
+const MP3_BYTES_PER_SECOND = 16000;
+
+function mp3Frames(count) {
+  const data = Buffer.alloc(MP3_FRAME_BYTES * count);
+  for (let i = 0; i < count; i++) data.set([0xff, 0xfb, 0x90, 0xc4], i * MP3_FRAME_BYTES);
+  return data;
+}
+
+// Bytes of a silent MP3 of seconds.
+const mp3 = (seconds) => mp3Frames(Math.ceil((seconds * 1000) / MP3_FRAME_MS));
+
+// Pieces are small, so that stalls, drops and trickles fall where asked.
+const CHUNK = 4096;
+
+function startServer() {
+  const sockets = new Set();
+  const timers = new Set();
+  const requests = [];
+  const stalled = new Set();
+  let closed = false;
+
+  const later = (ms, fn) => {
+    const t = setTimeout(() => {
+      timers.delete(t);
+      if (!closed) fn();
+    }, ms);
+    timers.add(t);
+  };
+
+  // Writes body, which starts at byte first of the file, honouring stall, drop and rate; live
+  // repeats body for ever.
+  function send(res, body, first, q, live) {
+    // Only a response that starts before the spot reaches it: the tail a demuxer reads first
+    // passes.
+    const spot = (at) => (at >= first ? at : -1);
+    const [stallBytes, stallMs] = q.stall ? q.stall.split(':').map(Number) : [-1, 0];
+    const stallAt = spot(stallBytes);
+    const dropAt = q.drop !== undefined ? spot(Number(q.drop)) : -1;
+    const rate = q.rate ? Number(q.rate) : 0;
+    let sent = first;
+    let held = false;
+    let at = 0;
+    const pump = () => {
+      while (!closed && !res.destroyed) {
+        if (!live && at >= body.length) {
+          res.end();
+          return;
+        }
+        if (dropAt >= 0 && sent >= dropAt) {
+          // Once what was sent has left: a reset that loses it would be another case.
+          const socket = res.socket;
+          if (sent === first) res.flushHeaders();
+          socket.write('', () => socket.destroy());
+          return;
+        }
+        if (stallAt >= 0 && !held && sent >= stallAt) {
+          held = true;
+          if (stallMs > 0) {
+            later(stallMs, pump);
+          } else {
+            stalled.add(pump);
+          }
+          return;
+        }
+        let n = Math.min(CHUNK, body.length - at);
+        if (dropAt >= 0) n = Math.min(n, dropAt - sent);
+        if (stallAt >= 0 && !held) n = Math.min(n, stallAt - sent);
+        if (rate > 0) n = Math.min(n, Math.max(1, Math.floor(rate / 10)));
+        const more = res.write(body.subarray(at, at + n));
+        sent += n;
+        at += n;
+        if (live && at >= body.length) at = 0;
+        if (rate > 0) {
+          later(100, pump);
+          return;
+        }
+        if (!more) {
+          res.once('drain', pump);
+          return;
+        }
+      }
+    };
+    pump();
+  }
+
+  function answer(req, res) {
+    const url = new URL(req.url, 'http://127.0.0.1');
+    const q = Object.fromEntries(url.searchParams);
+    requests.push({ path: url.pathname, query: q, headers: req.headers });
+    if (q.hold) return;
+    if (q.status) {
+      res.writeHead(Number(q.status), { 'Content-Length': 0 });
+      res.end();
+      return;
+    }
+    const live = url.pathname === '/live.mp3';
+    let body = null;
+    let type = 'audio/mpeg';
+    if (live) {
+      body = mp3(1);
+    } else if (url.pathname.startsWith('/mp3/')) {
+      body = mp3(Number(url.pathname.slice(5)));
+    } else if (url.pathname.startsWith('/media/')) {
+      const name = path.basename(url.pathname);
+      try {
+        body = fs.readFileSync(path.join(MEDIA_DIR, name));
+      } catch {
+        body = null;
+      }
+      type = name.endsWith('.mp4') ? 'video/mp4' : 'audio/mp4';
+    }
+    if (body === null) {
+      res.writeHead(404, { 'Content-Length': 0 });
+      res.end();
+      return;
+    }
+    const headers = { 'Content-Type': type };
+    let status = 200;
+    let first = 0;
+    const range = !live && q.ranges !== '0' && /^bytes=(\d+)-(\d*)$/.exec(req.headers.range || '');
+    if (range) {
+      const start = Number(range[1]);
+      const end = range[2] ? Math.min(Number(range[2]), body.length - 1) : body.length - 1;
+      if (start >= body.length) {
+        res.writeHead(416, { 'Content-Range': `bytes */${body.length}`, 'Content-Length': 0 });
+        res.end();
+        return;
+      }
+      headers['Content-Range'] = `bytes ${start}-${end}/${body.length}`;
+      body = body.subarray(start, end + 1);
+      first = start;
+      status = 206;
+    }
+    if (!live && q.ranges !== '0') {
+      headers['Content-Length'] = body.length;
+      headers['Accept-Ranges'] = 'bytes';
+    }
+    const go = () => {
+      res.writeHead(status, headers);
+      if (req.method === 'HEAD') {
+        res.end();
+      } else {
+        send(res, body, first, q, live);
+      }
+    };
+    if (q.headerDelay) {
+      later(Number(q.headerDelay), go);
+    } else {
+      go();
+    }
+  }
+
+  const server = http.createServer(answer);
+  server.on('connection', (s) => {
+    sockets.add(s);
+    s.on('close', () => sockets.delete(s));
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const base = `http://127.0.0.1:${server.address().port}`;
+      resolve({
+        base,
+        url: (p, query = '') => `${base}${p}${query ? `?${query}` : ''}`,
+        requests,
+        // Open connections: a case ends once the engine has let go of its own.
+        connections: () => sockets.size,
+        // Ends the stalls that wait for it.
+        resume: () => {
+          const pumps = [...stalled];
+          stalled.clear();
+          pumps.forEach((pump) => pump());
+        },
+        close: () => new Promise((done) => {
+          closed = true;
+          for (const t of timers) clearTimeout(t);
+          timers.clear();
+          for (const s of sockets) s.destroy();
+          server.close(() => done());
+        }),
+      });
+    });
+  });
+}
+
+module.exports = { startServer, mp3, MP3_BYTES_PER_SECOND, MP3_FRAME_MS };
