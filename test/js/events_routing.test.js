@@ -11,6 +11,10 @@ const loaderPath = JSON.stringify(require.resolve('./loader.js'));
 // Memory is measured without a sanitizer only: their shadow memory and per-thread records grow
 // with what a case does, not with what the module keeps.
 const sanitized = Boolean(process.env.ASAN_OPTIONS || process.env.TSAN_OPTIONS);
+// Under qemu (make test-arm64) a thread starts some 40 times slower and RSS counts the emulator's
+// code cache: the player churn is cut to a tenth and checked for its routes alone.
+const emulated = Boolean(process.env.KAVORI_TEST_EMULATED);
+const churn = emulated ? 20000 : 200000;
 const helpersPath = JSON.stringify(require.resolve('./proxy_helpers.js'));
 
 // Defines inWorker(source) in a child: runs source in a worker that has m, until and post(value)
@@ -299,24 +303,24 @@ test('the main environment\'s end ends the players it owns, and only those', () 
   assert.deepStrictEqual(ended, ['kvmp_shutdown #1']);
 });
 
-test('memory stays flat over 200,000 routed players, and every route goes back', () => {
+test(`memory stays flat over ${churn} routed players, and every route goes back`, () => {
   const r = child(`
     (async () => {
       m._setRoutedListener(() => {});
       const rss = () => process.memoryUsage().rss / 2 ** 20;
       let first = 0;
-      for (let i = 0; i < 200000; i++) {
+      for (let i = 0; i < ${churn}; i++) {
         const id = 'p' + (i % 8);
         m._native_init_audio(id);
         m._routeEvents(id, i % 2 === 0);
         m._release(id);
-        if (i === 20000) first = rss();
+        if (i === ${churn / 10}) first = rss();
       }
       await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
       console.log(Math.round(rss() - first));
     })().catch((e) => { console.error(e); process.exit(1); });`);
   assert.strictEqual(r.status, 0, r.err);
-  if (!sanitized) {
-    assert.ok(Number(r.out) < 8, `${r.out} MB more after 200,000 players than after 20,000`);
+  if (!sanitized && !emulated) {
+    assert.ok(Number(r.out) < 8, `${r.out} MB more after ${churn} players than after ${churn / 10}`);
   }
 });
