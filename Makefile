@@ -16,7 +16,8 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup setup-device build build-asan build-tsan build-bench demo test test-asan \
-	test-stress test-tsan bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack
+	test-stress test-tsan bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack \
+	setup-arm64 build-arm64 test-arm64 test-arm64-har arm64-mutant
 
 all: build
 
@@ -165,8 +166,41 @@ check-device: | setup-device
 check-device-proof: build check-device
 	bash test/elf/prove_device_check.sh
 
+# The host build cross-built for aarch64 (Debian's cross compiler) and run under qemu-aarch64-static:
+# the native test binaries, then the node suites, each file in the emulated node (its own test
+# runner would start x86_64 children). Node.js, FFmpeg and GoogleTest come from Debian's arm64
+# packages, unpacked into a sysroot in the build folder, never installed.
+ARM64_DIR := build-arm64
+ARM64_SYSROOT := $(CURDIR)/$(ARM64_DIR)/sysroot
+ARM64_NODE := qemu-aarch64-static -L $(ARM64_SYSROOT) $(ARM64_SYSROOT)/usr/bin/node
+ARM64_RUN_JS = KAVORI_BUILD_DIR=$(ARM64_DIR)/build KAVORI_TEST_NODE="$(ARM64_NODE)" KAVORI_TEST_EMULATED=1 \
+	$(CLEAN_TMP) node test/js/run_each.js --arch=arm64 $(1)
+# After setup, not beside it, for apt's lock as with setup-device.
+setup-arm64: setup
+	@bash scripts/setup.sh arm64
+
+build-arm64: | setup-arm64
+	bash scripts/arm64-sysroot.sh $(ARM64_SYSROOT)
+	cmake -S . -B $(ARM64_DIR)/build -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm64-linux.toolchain.cmake \
+		-DARM64_SYSROOT=$(ARM64_SYSROOT) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(ARM64_DIR)/build -j$(JOBS)
+
+# CI runs the module's suites; the package's, JS over the same native calls and most of the
+# emulated time, run beside them in test-arm64-har.
+test-arm64: build-arm64
+	cd $(ARM64_DIR)/build && $(CLEAN_TMP) ctest --output-on-failure
+	$(call ARM64_RUN_JS,$(filter test/js/%,$(JS_TESTS)))
+
+test-arm64-har: build-arm64
+	$(call ARM64_RUN_JS,$(filter har/test/%,$(JS_TESTS)))
+
+# A fault only arm64 has (plain char read as signed) that test-arm64's native run must catch and
+# the host's must not.
+arm64-mutant: build-arm64
+	bash test/mutants/arm64.sh $(ARM64_SYSROOT)
+
 format: | setup
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench build-device build-mutants build-ab
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-device build-mutants build-ab build-arm64

@@ -30,27 +30,8 @@ stub_flags=(-shared -nostdlib -fuse-ld=lld -w -fno-builtin)
 rm -rf "$out"
 mkdir -p "$sysroot/usr/include" "$libdir" "$llvmlib" "$engine/include" "$engine/lib" "$out/src"
 
-# fetch_debs PACKAGE...: Debian's arm64 package files into $debs, through an apt state of their
-# own there (sources, lists, cache): nothing is installed and the system's apt is not touched.
-fetch_debs() {
-    local wanted=() p
-    for p in "$@"; do compgen -G "$debs/${p}_*_arm64.deb" >/dev/null || wanted+=("$p"); done
-    [ ${#wanted[@]} -eq 0 ] && return 0
-    local state=$debs/apt codename
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/sources.list.d"
-    echo "deb [arch=arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
-        "http://deb.debian.org/debian $codename main" >"$state/sources.list"
-    local apt=(-q -o Dir::Etc::SourceList="$state/sources.list"
-        -o Dir::Etc::SourceParts="$state/sources.list.d" -o Dir::State::Lists="$state/lists"
-        -o Dir::Cache="$state/cache" -o Dir::State::status=/dev/null
-        -o APT::Architecture=arm64 -o APT::Architectures=arm64 -o APT::Sandbox::User="$(id -un)")
-    echo "ohos-check-sdk: fetching ${wanted[*]} (arm64) into $debs"
-    apt-get "${apt[@]}" update >/dev/null
-    (cd "$debs" && apt-get "${apt[@]}" download "${wanted[@]}" >/dev/null)
-}
-mkdir -p "$debs"
-fetch_debs musl musl-dev
+. "$root/scripts/debian-arm64.sh"
+fetch_debs "$debs" musl musl-dev
 for deb in "$debs"/musl_*_arm64.deb "$debs"/musl-dev_*_arm64.deb; do
     dpkg-deb -x "$deb" "$out/src/musl"
 done

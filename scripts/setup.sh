@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for building, testing and the demo; nothing else.
-# `setup.sh device` adds the cross toolchain of the device build check (make check-device).
+# `setup.sh device` adds the cross toolchain of the device build check (make check-device);
+# `setup.sh arm64` the cross compiler and emulator of make test-arm64.
 # One line per step; a failing step shows its command's last lines and the likely reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,8 @@ packages=(build-essential cmake pkg-config clang libclang-rt-14-dev
           libgtest-dev clang-format bsdutils)
 if [ "${1:-}" = device ]; then
     packages+=(clang-19 libc++-19-dev lld-19)
+elif [ "${1:-}" = arm64 ]; then
+    packages+=(g++-aarch64-linux-gnu qemu-user-static)
 fi
 
 say() { echo "setup: $*"; }

@@ -4,6 +4,7 @@
 #include <node_api.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "napi/kavori_player_napi.h"
@@ -125,6 +126,13 @@ napi_value LogUncaughtOf(napi_env env, napi_callback_info info) {
     return nullptr;
 }
 
+// (): whether plain char is signed in the native code (the build's target decides it).
+napi_value CharIsSigned(napi_env env, napi_callback_info) {
+    napi_value result;
+    napi_get_boolean(env, std::numeric_limits<char>::is_signed, &result);
+    return result;
+}
+
 }  // namespace
 
 NAPI_MODULE_INIT() {
@@ -141,6 +149,7 @@ NAPI_MODULE_INIT() {
         {"touch", nullptr, Touch, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"exportTo", nullptr, ExportTo, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"logUncaught", nullptr, LogUncaughtOf, nullptr, nullptr, nullptr, napi_default, nullptr},
+        {"charIsSigned", nullptr, CharIsSigned, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(methods) / sizeof(methods[0]), methods);
     return exports;

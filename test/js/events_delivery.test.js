@@ -10,6 +10,7 @@ const logfilePath = JSON.stringify(require.resolve('./logfile.js'));
 const log = hilog();
 const { loadModule, buildDir } = require('./loader.js');
 const { until, child } = require('./proxy_helpers.js');
+const { emulated } = require('./node_child.js');
 
 const m = loadModule();
 m._nativeOpenlog('delivery');
@@ -330,6 +331,7 @@ test('a flood\'s buffers go back once it is delivered', async () => {
     })().catch((e) => { console.error(e); process.exit(1); });`, [],
   { ASAN_OPTIONS: `${asan}${asan ? ':' : ''}quarantine_size_mb=0` });
   assert.strictEqual(r.status, 0, r.err);
+  if (emulated) return;  // every event delivered; the memory figures read 0 there
   const [grown, retained] = r.out.split(' ');
   assert.strictEqual(grown, 'true', r.out);
   assert.ok(Number(retained) < 96, `${retained} MB kept after the flood`);
