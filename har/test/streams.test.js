@@ -2,8 +2,8 @@
 // The package on streams from a loopback server: buffering, cuts, refusals and time-outs as the
 // app sees them (events in order, state, code, engineCode, position), live streams, request
 // headers; and the porting habits that meet them: fd:// URLs, seek modes on audio, refusals of
-// calls nobody awaits, descriptor records that change under the check. Each case once more in a
-// worker terminated mid-stream.
+// calls nobody awaits, descriptor records that change under the check; and a worker terminated
+// while its players stall, stream live and wait on an open.
 const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const fs = require('node:fs');
@@ -14,13 +14,11 @@ require('./ets-require.js');
 const kv = require('../Index.ets');
 const { root } = require('../../test/js/loader.js');
 const { until, within, processCounts, settled } = require('../../test/js/proxy_helpers.js');
-const { startServer, MP3_BYTES_PER_SECOND } = require('../../test/js/stream_server.js');
+const { startServer, MP3_BYTES_PER_SECOND, STREAM_ERRORS } =
+  require('../../test/js/stream_server.js');
 
 const media = (name) => path.join(root, 'examples', 'media', name);
-// FFmpeg's numbers, from its headers: AVERROR(e) is -e, the HTTP ones are tags.
-const EIO = -5;
-const ETIMEDOUT = -110;
-const HTTP_NOT_FOUND = -875574520;
+const { EIO, ETIMEDOUT, HTTP_NOT_FOUND } = STREAM_ERRORS;
 const { IO, TIMEOUT, OPERATION_NOT_PERMITTED } = kv.ErrorCode;
 const TWO_SECONDS = 2 * MP3_BYTES_PER_SECOND;
 

@@ -207,4 +207,9 @@ function startServer() {
   });
 }
 
-module.exports = { startServer, mp3, MP3_BYTES_PER_SECOND, MP3_FRAME_MS };
+// What FFmpeg reports for this server's failures, from its headers: AVERROR(e) is -e, the HTTP
+// answers are tags of their own.
+const STREAM_ERRORS = { EIO: -5, ETIMEDOUT: -110, HTTP_NOT_FOUND: -875574520,
+  HTTP_SERVER_ERROR: -1482175992 };
+
+module.exports = { startServer, mp3, MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
