@@ -16,7 +16,7 @@ JS_TESTS := $(wildcard test/js/*.test.js har/test/*.test.js)
 CLEAN_TMP := $(CURDIR)/scripts/leaves-nothing.sh
 
 .PHONY: all setup setup-device build build-asan build-tsan build-bench demo test test-asan \
-	test-stress test-tsan bench bench-count fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack \
+	test-stress test-tsan bench bench-count bench-compare fuzz fuzz-mutants format clean check-device check-device-proof registry-mutant js-mutants pack \
 	setup-arm64 build-arm64 test-arm64 test-arm64-har arm64-mutant
 
 all: build
@@ -135,13 +135,21 @@ build-bench: | setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j$(JOBS)
 
+# Every bench/*.js (CPU time and rates, interleaved rounds, medians), then the goals table; fails
+# only when a bench fails. Figures go to build-bench/bench-results, which both targets share.
 bench: build-bench
-	@for b in bench/*.js; do [ -f "$$b" ] && KAVORI_BUILD_DIR=build-bench node "$$b"; done
+	bash bench/run.sh
 
-# Instructions per call and per event under callgrind, which load does not move; reports its goals
-# as met or not, and fails only when a run fails.
+# Instructions per call and per event under callgrind, which load does not move; prints the goals
+# table as met or not, and fails only when a run fails.
 bench-count: build-bench
 	JOBS=$(JOBS) bash bench/callgrind_counts.sh
+
+# Both targets on the module of commit BASE (its sources, this tree's benches) and on this tree,
+# one after the other, and the goals table before and after side by side.
+BASE ?= f0f5f82
+bench-compare: build-bench
+	JOBS=$(JOBS) bash bench/before_after.sh $(BASE)
 
 # Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
 # SDK's is, against a stand-in SDK (musl, stub libraries, Node-API names of the module's lowest API

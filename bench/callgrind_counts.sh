@@ -7,20 +7,30 @@
 # has compiled the listeners' hot code; for raw and package the whole run's, warm-up included, is
 # printed beside it, since the package's callbacks take longer to reach their compiled form. Uses
 # the Release build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
-# 100000, twice with its warm-up), EVENTS events per pass of the event subjects (default 50000).
-# Reports the goals as met or not met; fails only when a run fails.
+# 100000, twice with its warm-up), EVENTS events per pass of the event subjects (default 50000),
+# ISOLATED events of the isolated subjects (default 2000, one wake-up each). Threads are counted
+# apart: the JS thread's counts come from its own profile, the producers' from the others'. Leaves
+# its figures in KAVORI_BENCH_OUT (default KAVORI_BUILD_DIR/bench-results) as counts.json and prints
+# the goals table (bench/lib/goals.js) from that folder; fails only when a run fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KAVORI_BUILD_DIR:-$root/build-bench}"
 calls="${CALLS:-100000}"
 events="${EVENTS:-50000}"
+isolated="${ISOLATED:-2000}"
 jobs="${JOBS:-2}"
+results="${KAVORI_BENCH_OUT:-$build/bench-results}"
+mkdir -p "$results"
+rm -f "$results/counts.json"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 
 # run <name> <node arguments...>: node under callgrind, in the background; its output goes to
-# $out/<name>.stdout, its annotated inclusive profile to $out/<name>: from the measured pass's start
-# (the bench addon's MeasuredPassStarts) when the run marks one, and before it to $out/<name>.warm.
+# $out/<name>.stdout, the JS thread's annotated inclusive profile to $out/<name> and the other
+# threads' to $out/<name>.others: from the measured pass's start (the bench addon's
+# MeasuredPassStarts) when the run marks one, and the JS thread's before it to $out/<name>.warm;
+# when the run marks the pass's end too (MeasuredPassEnds), all threads' total within the pass to
+# $out/<name>.within.
 # The JS engine compiles hot code on the JS thread, not in the background: callgrind runs one
 # thread at a time, so how many events went by before compiled code took over would depend on its
 # scheduling, and so would the warm-up's count.
@@ -31,20 +41,34 @@ run() {
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
     (
         KAVORI_BUILD_DIR="$build" valgrind --tool=callgrind --callgrind-out-file="$out/$name.cg" \
-            --dump-before='*MeasuredPassStarts*' node --no-concurrent-recompilation "$@" \
-            >"$out/$name.stdout" 2>"$out/$name.log" ||
+            --separate-threads=yes --dump-before='*MeasuredPass*' \
+            node --no-concurrent-recompilation "$@" >"$out/$name.stdout" 2>"$out/$name.log" ||
             { echo "$name failed:" >&2; tail -20 "$out/$name.log" >&2; exit 1; }
-        callgrind_annotate --inclusive=yes --threshold=100 "$out/$name.cg" >"$out/$name"
-        if [ -f "$out/$name.cg.1" ]; then
-            callgrind_annotate --inclusive=yes --threshold=100 "$out/$name.cg.1" >"$out/$name.warm"
+        annotate() { callgrind_annotate --inclusive=yes --threshold=100 "$1"; }
+        annotate "$out/$name.cg-01" >"$out/$name"
+        : >"$out/$name.others"
+        for f in "$out/$name".cg-*; do
+            [ "$f" = "$out/$name.cg-01" ] || annotate "$f" >>"$out/$name.others"
+        done
+        if [ -f "$out/$name.cg.1-01" ]; then annotate "$out/$name.cg.1-01" >"$out/$name.warm"; fi
+        # A run that marks its measured pass's end too: every thread's instructions within it.
+        if [ -f "$out/$name.cg.2-01" ]; then
+            cat "$out/$name".cg.2-* | awk '/^totals:/ { s += $2 } END { print s + 0 }' \
+                >"$out/$name.within"
         fi
     ) &
 }
 
 # One round after the warm-up: each subject is called 2 x calls times.
 KAVORI_BENCH_CALLS="$calls" KAVORI_BENCH_ROUNDS=1 run calls "$root/bench/call_overhead.js"
-for subject in floor bridge raw routed package; do
+for subject in floor groupfloor bridge raw routed package; do
     run "$subject" "$root/bench/callgrind/events.js" "$subject" "$events"
+done
+for subject in isolated-bridge isolated-bare; do
+    run "$subject" "$root/bench/callgrind/events.js" "$subject" "$isolated"
+done
+for side in floor raw package; do
+    run "life-$side" "$root/bench/life.js" "$side" marked
 done
 for pid in $(jobs -p); do wait "$pid"; done
 
@@ -67,30 +91,57 @@ wakeUps='ThreadSafeFunction::AsyncCb\(uv_async_s\*\) \['
 run_events() { read -r total _ <"$out/$1.stdout" && echo "$total"; }
 delivered() { read -r _ measured <"$out/$1.stdout" && echo "$measured"; }
 eventFloor=$(count floor '\)::Floor\(' "$(delivered floor)")
+groupFloor=$(count groupfloor '\)::GroupFloor\(' "$(delivered groupfloor)")
 bridge=$(count bridge "$wakeUps" "$(delivered bridge)")
 raw=$(count raw "$wakeUps" "$(delivered raw)")
 routed=$(count routed "$wakeUps" "$(delivered routed)")
 package=$(count package "$wakeUps" "$(delivered package)")
 rawWhole=$(whole raw "$wakeUps")
 packageWhole=$(whole package "$wakeUps")
+# An isolated event wakes the JS thread through libuv's async handle: the whole wake-up is counted
+# from where libuv takes it, the producer's part from the call that posts it.
+isolatedWakeUp='uv__async_io'
+isolatedBridge=$(count isolated-bridge "$isolatedWakeUp" "$(delivered isolated-bridge)")
+isolatedBare=$(count isolated-bare "$isolatedWakeUp" "$(delivered isolated-bare)")
+isolatedBridgePost=$(count isolated-bridge.others ':post_event\(' "$(delivered isolated-bridge)")
+isolatedBarePost=$(count isolated-bare.others ':napi_call_threadsafe_function ' \
+    "$(delivered isolated-bare)")
+# The engine road's message threads: the loop the module runs there, and within it the engine's
+# own taking of each message; the script posts one PREPARED message before the counted ones.
+messages=$(($(delivered raw) + 1))
+producerEngine=$(count raw.others ':kvmp_get_msg ' "$messages")
+producerModule=$(($(count raw.others ':message_loop\(void\*\)' "$messages") - producerEngine))
+
+# A player's life, every thread: run_events gives the lives counted.
+life() { echo $(($(cat "$out/life-$1.within") / $(run_events "life-$1"))); }
+lifeFloor=$(life floor)
+lifeRaw=$(life raw)
+lifePackage=$(life package)
 
 ratio() { node -e "console.log((${1} / ${2}).toFixed(2))"; }
-goal() {  # goal <text> <value> <over> <at most>
-    local r verdict
-    r=$(ratio "$2" "$3")
-    verdict=$(node -e "console.log(${r} <= ${4} ? 'met    ' : 'not met')")
-    echo "$verdict $1 <= $4 x: $r ($2 / $3)"
-}
 echo "instructions under callgrind, inclusive, per call or event:"
 echo "  a call: floor $floor, with the engine query $position, with the query and a reference" \
     "(the fair floor) $positionRef, _getCurrentPosition $module"
-echo "  an event on the JS thread: direct-call floor (one call, one scope) $eventFloor," \
-    "raw bridge $bridge; engine road ($events per pass): raw listener $raw, routed" \
-    "$routed, package $package"
-goal "_getCurrentPosition over the fair floor" "$module" "$positionRef" 1.15
-goal "raw bridge over the direct-call floor" "$bridge" "$eventFloor" 1.05
-goal "package over the raw listener" "$package" "$raw" 1.15
-echo "        (routed over raw: $(ratio "$routed" "$raw"); raw and package in absolute terms:" \
-    "$raw and $package instructions per event)"
+echo "  an event on the JS thread: group floor (one native call per 64, a JS loop) $groupFloor," \
+    "direct-call floor (one call, one scope) $eventFloor, raw bridge $bridge; engine road" \
+    "($events per pass): raw listener $raw, routed $routed, package $package"
 echo "  the whole run, warm-up included ($(run_events package) events): raw $rawWhole, package" \
     "$packageWhole, package over raw $(ratio "$packageWhole" "$rawWhole")"
+echo "  an isolated event (one per wake-up, $isolated): JS thread: bridge $isolatedBridge, bare" \
+    "thread-safe function $isolatedBare ($(ratio "$isolatedBridge" "$isolatedBare") x);" \
+    "producer: bridge $isolatedBridgePost, bare $isolatedBarePost" \
+    "($(ratio "$isolatedBridgePost" "$isolatedBarePost") x)"
+echo "  the engine road's producer thread per message: the module's part $producerModule, the" \
+    "engine's own $producerEngine"
+echo "  a player's life, all threads: engine alone $lifeFloor, raw module $lifeRaw, package" \
+    "$lifePackage"
+cat >"$results/counts.json" <<EOF
+{"position": $module, "positionRef": $positionRef, "eventFloor": $eventFloor,
+ "groupFloor": $groupFloor, "bridge": $bridge, "raw": $raw, "routed": $routed,
+ "package": $package, "rawWhole": $rawWhole, "packageWhole": $packageWhole,
+ "isolatedBridge": $isolatedBridge, "isolatedBare": $isolatedBare,
+ "isolatedBridgePost": $isolatedBridgePost, "isolatedBarePost": $isolatedBarePost,
+ "producerModule": $producerModule, "producerEngine": $producerEngine,
+ "lifeFloor": $lifeFloor, "lifeRaw": $lifeRaw, "lifePackage": $lifePackage}
+EOF
+node "$root/bench/lib/goals.js" "$results"

@@ -1,7 +1,9 @@
 'use strict';
 // Engine events to one JS listener: events per second and latency from 1 and 4 native producer
 // threads through (a) the module's bridge, (b) a bare thread-safe function with one call per
-// event, and (c) the floor, the listener called in a tight loop on the JS thread; then the whole
+// event, and (c) the direct-call floor, the listener called in a tight loop on the JS thread, one
+// call from native code per event, beside (g) the group floor, one native call per group of 64 and
+// a JS loop calling the listener (bench/lib/common.js); then the whole
 // road through the engine (4 script players, 1,000,000 messages). Beside the rates, the process's
 // CPU time per event (all its threads: producers, JS thread, the wake-up), which a machine shared
 // with other work moves far less than the wall time. Medians of several rounds; the targets are
@@ -10,6 +12,7 @@
 // drain is compared with the RSS before.
 const path = require('node:path');
 const { loadModule, buildDir } = require('../test/js/loader.js');
+const { deliverGroup, record } = require('./lib/common.js');
 
 const ROUNDS = 5;
 const EVENTS = 1_000_000;        // per throughput run, over all producers
@@ -68,13 +71,14 @@ const paths = {
   b: (producers, each, rate) => () => bench.produceBare(listener, producers, each, rate),
 };
 
-function floorRun() {
+function floorRun(group) {
   count = 0;
   target = EVENTS + 1;  // never reached
   latencies = null;
   const cpu = process.cpuUsage();
   const start = nowNs();
-  bench.floor(listener, EVENTS);
+  if (group) bench.groupFloor(deliverGroup, listener, EVENTS);
+  else bench.floor(listener, EVENTS);
   return { rate: EVENTS / (Number(nowNs() - start) / 1e9), cpu: cpuNs(cpu) / EVENTS };
 }
 
@@ -124,9 +128,12 @@ async function main() {
         round[`${p}${producers}p50`] = percentile(paced.latencies, 0.5);
         round[`${p}${producers}p99`] = percentile(paced.latencies, 0.99);
       }
-      const floor = floorRun();
+      const floor = floorRun(false);
       round[`c${producers}`] = floor.rate;
       round[`c${producers}cpu`] = floor.cpu;
+      const group = floorRun(true);
+      round[`g${producers}`] = group.rate;
+      round[`g${producers}cpu`] = group.cpu;
     }
     round.road = await roadRate();
     rounds.push(round);
@@ -142,13 +149,20 @@ async function main() {
   console.log(`(a) module bridge                       ${M(med('a1'))}  ${M(med('a4'))}`);
   console.log(`(b) bare thread-safe function           ${M(med('b1'))}  ${M(med('b4'))}`);
   console.log(`(c) floor: calls on the JS thread       ${M(med('c1'))}  ${M(med('c4'))}`);
+  console.log(`(g) group floor: a JS loop per group    ${M(med('g1'))}  ${M(med('g4'))}`);
   console.log(`a / b                                   ${ratio('a1', 'b1').toFixed(2).padStart(11)}  ${ratio('a4', 'b4').toFixed(2).padStart(11)}`);
   console.log(`a / c                                   ${ratio('a1', 'c1').toFixed(2).padStart(11)}  ${ratio('a4', 'c4').toFixed(2).padStart(11)}`);
   console.log('CPU time per event, all threads:');
-  for (const [p, name] of [['a', 'module bridge'], ['b', 'bare thread-safe function'], ['c', 'floor']]) {
+  for (const [p, name] of [['a', 'module bridge'], ['b', 'bare thread-safe function'],
+    ['c', 'direct-call floor'], ['g', 'group floor']]) {
     console.log(`  (${p}) ${name.padEnd(34)}${ns(med(`${p}1cpu`))}  ${ns(med(`${p}4cpu`))}`);
   }
   console.log(`  a / c                                 ${ratio('a1cpu', 'c1cpu').toFixed(2).padStart(11)}  ${ratio('a4cpu', 'c4cpu').toFixed(2).padStart(11)}`);
+  console.log(`  a / g                                 ${ratio('a1cpu', 'g1cpu').toFixed(2).padStart(11)}  ${ratio('a4cpu', 'g4cpu').toFixed(2).padStart(11)}`);
+  record('events', {
+    bridge1: med('a1cpu'), floor1: med('c1cpu'), bridge4: med('a4cpu'), floor4: med('c4cpu'),
+    over1: ratio('a1cpu', 'c1cpu'), over4: ratio('a4cpu', 'c4cpu'),
+  });
   console.log(`latency at ${PACED_RATE} events/s per producer, median / p99:`);
   for (const p of ['a', 'b']) {
     console.log(`  (${p})                                 ${us(med(`${p}1p50`))} /${us(med(`${p}1p99`))}  ${us(med(`${p}4p50`))} /${us(med(`${p}4p99`))}`);

@@ -1,21 +1,19 @@
 'use strict';
 // One subject of bench/callgrind_counts.sh, run under callgrind: `node events.js <subject> <n>`
 // delivers n events (after a warm-up) to one listener, for the script to count the JS thread's
-// instructions per event. Subjects: floor (the listener called n times in a loop on the JS thread,
-// one handle scope each), bridge (the bench addon's copy of the bridge fed by one producer
-// thread), and the engine road of bench/routed.js: raw, routed and package. The measured pass
-// begins with the addon's measuredPassStarts(), where the script has callgrind dump its counts.
-const path = require('node:path');
-const { loadModule, buildDir } = require('../../test/js/loader.js');
+// instructions per event. Subjects: floor (the direct-call floor: the listener called n times
+// from native code, one handle scope each), groupfloor (one native call per group of 64, then a JS
+// loop calling the listener), bridge (the bench addon's copy of the bridge fed by one producer
+// thread), isolated-bridge and isolated-bare (one producer posting each event once the listener
+// has acked the one before, through that bridge and through a bare thread-safe function: one
+// event per wake-up), and the engine road of bench/routed.js: raw, routed and package. The
+// measured pass begins with the addon's measuredPassStarts(), where the script has callgrind dump
+// its counts.
+const { addon, deliverGroup } = require('../lib/common.js');
 
 const [subject, n] = [process.argv[2], Number(process.argv[3])];
 
-function benchAddon() {
-  loadModule();
-  const addon = { exports: {} };
-  process.dlopen(addon, path.join(buildDir, 'kavori_bench_events.node'));
-  return addon.exports;
-}
+const benchAddon = () => addon('kavori_bench_events');
 
 // The listener of bench/events.js, with the same arguments on both sides.
 async function direct() {
@@ -28,7 +26,12 @@ async function direct() {
   function listener(what, seq, stamp) {
     if (++count === target) setImmediate(finished);
   }
-  bench._setMessageListener('count-events', listener);
+  function ackingListener(what, seq, stamp) {
+    bench.ack();
+    if (++count === target) setImmediate(finished);
+  }
+  const isolated = subject.startsWith('isolated-');
+  bench._setMessageListener('count-events', isolated ? ackingListener : listener);
   const keep = setInterval(() => {}, 1000);  // the bridge's wake-up keeps no process alive
   let total = 0;
   for (const events of [n / 10, n]) {
@@ -40,8 +43,13 @@ async function direct() {
     if (subject === 'floor') {
       bench.floor(listener, events);
       finished();
+    } else if (subject === 'groupfloor') {
+      bench.groupFloor(deliverGroup, listener, events);
+      finished();
+    } else if (subject === 'isolated-bare') {
+      bench.produceBare(ackingListener, 1, events, 0, true);
     } else {
-      bench.produceBridge(1, events, 0);
+      bench.produceBridge(1, events, 0, isolated);
     }
     await done;
     bench.join();
@@ -58,7 +66,7 @@ async function road() {
 }
 
 // Prints the number of events delivered, warm-up included, then the measured pass's.
-(subject === 'floor' || subject === 'bridge' ? direct() : road()).then((total) => {
+(['raw', 'routed', 'package'].includes(subject) ? road() : direct()).then((total) => {
   console.log(`${total} ${n}`);
 }, (e) => {
   console.error(e);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the module, the engine, the event bench's addon, the test host and the proxy tests from a
+# Builds the module, the engine, the bench addons, the test host and the proxy tests from a
 # scratch copy of the tree with each patch here applied, and fails unless the test that guards
 # against it fails (the tests each patch must trip are listed below, by patch name).
 # `make js-mutants MUTANTS="a b"` runs only those.
@@ -47,6 +47,9 @@ declare -A guard=(
     [clock_runs_through_stall]="test/js/streams.test.js:a stall mid-play holds the position"
     [read_failure_as_demuxer_said]="test/js/streams.test.js:before the header as after it"
     [live_seeks]="test/js/streams.test.js:refuses seeks"
+    [group_floor_drops_last]="test/js/bench_floors.test.js:event floors call the listener"
+    [group_floor_whole_groups]="test/js/bench_floors.test.js:event floors call the listener"
+    [life_floor_not_prepared]="test/js/bench_floors.test.js:engine floor takes every player"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -62,7 +65,7 @@ build() {
 }
 # What the node guards load; a native guard's binary is built on its own, as a mutant of the module
 # may not link into it.
-js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_test_host)
+js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_bench_floor kavori_test_host)
 build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do

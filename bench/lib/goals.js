@@ -1,0 +1,113 @@
+'use strict';
+// The goals table of the event bridge, the producer, the package and the call path, printed from
+// the figures the benches left in one results folder (KAVORI_BENCH_OUT), or two side by side
+// (before, after): `node bench/lib/goals.js DIR [DIR2]`. A figure no run left is printed as not
+// measured, with the target that measures it. Reports, never fails: the benches' own runs fail.
+const fs = require('node:fs');
+const path = require('node:path');
+
+const x = (v) => `${v.toFixed(2)} x`;
+const ns = (v) => `${v.toFixed(0)} ns`;
+const us = (v) => `${(v / 1000).toFixed(1)} µs`;
+
+// Each row: where its figures come from (a results file and the target that writes it), what is
+// shown, and whether the goal is met.
+const ROWS = [
+  {
+    figure: 'raw event, JS thread (instructions)', goal: '<= 250, and <= 1.15 x the group floor',
+    file: 'counts', target: 'make bench-count',
+    show: (c) => `${c.raw}, ${x(c.raw / c.groupFloor)} the group floor's ${c.groupFloor} ` +
+      `(direct-call floor ${c.eventFloor})`,
+    met: (c) => c.raw <= 250 && c.raw / c.groupFloor <= 1.15,
+  },
+  {
+    figure: 'package over raw, steady (instructions)', goal: '<= 1.5 x the raw event, and <= 375',
+    file: 'counts', target: 'make bench-count',
+    show: (c) => `${x(c.package / c.raw)} (${c.package} / ${c.raw})`,
+    met: (c) => c.package / c.raw <= 1.5 && c.package <= 375,
+  },
+  {
+    figure: "bridge CPU per event over today's direct-call floor, 1 / 4 producers",
+    goal: '<= 0.5', file: 'events', target: 'make bench',
+    show: (e) => `${e.over1.toFixed(2)} / ${e.over4.toFixed(2)} (${ns(e.bridge1)} / ` +
+      `${ns(e.floor1)}, ${ns(e.bridge4)} / ${ns(e.floor4)})`,
+    met: (e) => e.over1 <= 0.5 && e.over4 <= 0.5,
+  },
+  {
+    figure: "producer thread, the module's part over the engine's own per message (instructions)",
+    goal: '<= 1.5 x', file: 'counts', target: 'make bench-count',
+    show: (c) => `${x(c.producerModule / c.producerEngine)} (${c.producerModule} / ${c.producerEngine})`,
+    met: (c) => c.producerModule / c.producerEngine <= 1.5,
+  },
+  {
+    figure: "package's first 10,000 events over raw's (CPU)", goal: '<= 3 x',
+    file: 'warmup', target: 'make bench',
+    show: (w) => `${x(w.over)} (${ns(w.packageFirst)} / ${ns(w.rawFirst)}; steady ` +
+      `${ns(w.packageSteady)} / ${ns(w.rawSteady)})`,
+    met: (w) => w.over <= 3,
+  },
+  {
+    figure: "player's life over the engine floor: raw / package (CPU)", goal: '<= 2 x / <= 3 x',
+    file: 'life', target: 'make bench',
+    show: (l) => `${x(l.rawOver)} / ${x(l.packageOver)} (${us(l.raw)}, ${us(l.package)} ` +
+      `over ${us(l.floor)})`,
+    met: (l) => l.rawOver <= 2 && l.packageOver <= 3,
+  },
+  {
+    figure: "player's life over the engine floor: raw / package (instructions, all threads)",
+    goal: '<= 2 x / <= 3 x', file: 'counts', target: 'make bench-count',
+    show: (c) => `${x(c.lifeRaw / c.lifeFloor)} / ${x(c.lifePackage / c.lifeFloor)} ` +
+      `(${c.lifeRaw}, ${c.lifePackage} over ${c.lifeFloor})`,
+    met: (c) => c.lifeRaw / c.lifeFloor <= 2 && c.lifePackage / c.lifeFloor <= 3,
+  },
+  {
+    figure: 'memory kept per released package player', goal: '0 after the first few',
+    file: 'memory', target: 'make bench',
+    show: (m) => `${m.package.toFixed(0)} B per player (raw, a new id each: ${m.raw.toFixed(0)} B;` +
+      ` within ${m.noise} B counts as 0)`,
+    met: (m) => Math.abs(m.package) <= m.noise,
+  },
+  {
+    figure: '_getCurrentPosition over the fair floor (instructions)', goal: '<= 1.10 x',
+    file: 'counts', target: 'make bench-count',
+    show: (c) => `${x(c.position / c.positionRef)} (${c.position} / ${c.positionRef})`,
+    met: (c) => c.position / c.positionRef <= 1.10,
+  },
+  {
+    // bench/flood_timer.js leaves { lateMs }: the most a 20 ms timer fired late during the flood.
+    figure: 'a 20 ms timer during a flood of its environment', goal: 'within 50 ms',
+    file: 'flood_timer', target: 'make bench (bench/flood_timer.js)',
+    show: (t) => `${t.lateMs.toFixed(0)} ms late at most`,
+    met: (t) => t.lateMs <= 50,
+  },
+];
+
+function read(dir, file) {
+  try {
+    return JSON.parse(fs.readFileSync(path.join(dir, `${file}.json`), 'utf8'));
+  } catch {
+    return null;
+  }
+}
+
+// One build's line of a row.
+function line(row, dir) {
+  const figures = read(dir, row.file);
+  if (figures === null) return `not measured in this run (${row.target})`;
+  return `${row.met(figures) ? 'met    ' : 'not met'}  ${row.show(figures)}`;
+}
+
+function print(dirs, labels) {
+  console.log('\ngoals');
+  for (const row of ROWS) {
+    console.log(`${row.figure}: goal ${row.goal}`);
+    dirs.forEach((dir, i) => console.log(`  ${labels[i]}${line(row, dir)}`));
+  }
+}
+
+if (require.main === module) {
+  const dirs = process.argv.slice(2);
+  print(dirs, dirs.length === 2 ? ['before  ', 'after   '] : ['']);
+} else {
+  module.exports = { ROWS, line };
+}
