@@ -2,8 +2,9 @@
 # Instructions per call and per event, counted under callgrind: unlike wall time, the counts do not
 # move with the machine's load (but a locked instruction counts as one, however long it takes).
 # Each count is inclusive, from where the work enters: a method's native callback as Node-API
-# hands it the call, and for events the JS thread's whole wake-up by a thread-safe function, or
-# the floor's loop of listener calls. An event's count is that of the last pass, once the JS engine
+# hands it the call, for events the JS thread's whole wake-up by a thread-safe function, or the
+# floor's loop of listener calls, for the producer the engine message thread's loop, and for a
+# player's life every thread's instructions between two marks. An event's count is that of the last pass, once the JS engine
 # has compiled the listeners' hot code; for raw and package the whole run's, warm-up included, is
 # printed beside it, since the package's callbacks take longer to reach their compiled form. Uses
 # the Release build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
