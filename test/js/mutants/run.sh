@@ -47,6 +47,10 @@ declare -A guard=(
     [clock_runs_through_stall]="test/js/streams.test.js:a stall mid-play holds the position"
     [read_failure_as_demuxer_said]="test/js/streams.test.js:before the header as after it"
     [live_seeks]="test/js/streams.test.js:refuses seeks"
+    [ids_not_reused]="har/test/player.test.js:generated ids come back"
+    [id_freed_while_record_runs]="har/test/player.test.js:generated ids come back"
+    [taken_id_given_again]="har/test/player.test.js:generated ids come back"
+    [video_ids_reused]="har/test/player.test.js:generated ids come back"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
