@@ -5,9 +5,10 @@
 // timeouts, metadata against ffprobe, and the Export-only capabilities.
 const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
+const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { engineTrace } = require('../../test/js/logfile.js');
+const { engineTrace, tempDir } = require('../../test/js/logfile.js');
 
 const trace = engineTrace();  // before the module loads
 require('./ets-require.js');
@@ -125,6 +126,73 @@ test('ids of live players are unique; without an engine player the getters are n
   assert.strictEqual(m._getAudioSessionId(player.id), 0);  // no engine player was made
   await player.release();
   await kv.createPlayer({ id: 'kv-state' }).release();  // free again once released
+});
+
+test('generated ids come back once released, never while anything of the old player can use them',
+  async () => {
+  const life = async (options) => {
+    const player = kv.createPlayer(options);
+    player.setSource('script:200');
+    await player.prepare();
+    return player;
+  };
+  const first = await life();
+  await first.release();
+  const again = kv.createPlayer();
+  assert.strictEqual(again.id, first.id);
+  await again.release();
+  // Taken meanwhile by an app that chose it: skipped, and not given back by its release.
+  const chosen = kv.createPlayer({ id: first.id });
+  const fresh = kv.createPlayer();
+  assert.notStrictEqual(fresh.id, first.id);
+  await chosen.release();
+  assert.notStrictEqual(kv.createPlayer().id, first.id);
+  await fresh.release();
+  // A stopRecord() still running looks the id up later: the id waits for it.
+  const recording = await life({ exported: loadHost().exportTo({}) });
+  recording.startRecord(1);
+  const stopping = recording.stopRecord();
+  await recording.release();
+  const meanwhile = kv.createPlayer();
+  assert.notStrictEqual(meanwhile.id, recording.id);
+  await stopping;
+  assert.strictEqual(kv.createPlayer().id, recording.id);
+  await meanwhile.release();
+
+  // What the module keeps per id: one instance per id ever used, in a process of its own. A player
+  // per track, one at a time or three at once, makes only the first ones; video players, whose id
+  // names their surface, keep theirs.
+  const log = path.join(tempDir(), 'ids.log');
+  fs.writeFileSync(log, '');
+  const r = await child(`
+    m._nativeOpenlog('log');
+    require(${JSON.stringify(path.join(__dirname, 'ets-require.js'))});
+    const kv = require(${JSON.stringify(path.join(__dirname, '..', 'Index.ets'))});
+    const made = () => require('node:fs').readFileSync(process.env.KAVORI_HILOG_FILE, 'utf8')
+      .split('\\n').filter((l) => l.endsWith('getInstance create object')).length;
+    const life = async () => {
+      const p = kv.createPlayer();
+      p.setSource('script:200');
+      await p.prepare();
+      return p;
+    };
+    (async () => {
+      const counts = [];
+      for (const [rounds, atOnce] of [[12, 1], [6, 3]]) {
+        const before = made();
+        for (let i = 0; i < rounds; i++) {
+          const players = await Promise.all(Array.from({ length: atOnce }, life));
+          await Promise.all(players.map((p) => p.release()));
+        }
+        counts.push(made() - before);
+      }
+      const video = kv.createPlayer({ video: true });
+      await video.release();
+      counts.push(kv.createPlayer().id === video.id);
+      console.log(JSON.stringify(counts));
+    })();`, [], { KAVORI_HILOG_FILE: log });
+  assert.strictEqual(r.status, 0, r.err);
+  assert.deepStrictEqual(JSON.parse(r.out), [1, 2, false]);
 });
 
 test('bad parameters give 401 naming the parameter, thrown or rejected, and reach no engine',

@@ -50,6 +50,11 @@ declare -A guard=(
     [group_floor_drops_last]="test/js/bench_floors.test.js:event floors call the listener"
     [group_floor_whole_groups]="test/js/bench_floors.test.js:event floors call the listener"
     [life_floor_not_prepared]="test/js/bench_floors.test.js:engine floor takes every player"
+    [ids_not_reused]="har/test/player.test.js:generated ids come back"
+    [id_freed_while_record_runs]="har/test/player.test.js:generated ids come back"
+    [taken_id_given_again]="har/test/player.test.js:generated ids come back"
+    [video_ids_reused]="har/test/player.test.js:generated ids come back"
+    [unroute_keeps_route]="har/test/routing.test.js:no crossover"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
