@@ -47,6 +47,9 @@ declare -A guard=(
     [clock_runs_through_stall]="test/js/streams.test.js:a stall mid-play holds the position"
     [read_failure_as_demuxer_said]="test/js/streams.test.js:before the header as after it"
     [live_seeks]="test/js/streams.test.js:refuses seeks"
+    [batch_order_reversed]="test/js/events_delivery.test.js:each its own events in order, in both"
+    [loop_end_overtakes_batch]="test/js/events_delivery.test.js:ended mid-flood"
+    [error_hold_checked_per_batch]="test/js/events_routing.test.js:engine failed no longer keeps"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
