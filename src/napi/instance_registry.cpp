@@ -85,7 +85,10 @@ std::mutex &registry_mutex() {
 }
 
 KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
-    : proxy_(new KavoriCloudPlayerNapiProxy(id)), id_(id), idWords_((id.size() + 7) / 8) {
+    : proxy_(new KavoriCloudPlayerNapiProxy(id)),
+      id_(id),
+      idWords_((id.size() + 7) / 8),
+      idLastMask_(LastWordMask(id.size())) {
     if (!id.empty()) std::memcpy(idWords_.data(), id.data(), id.size());
     if (gIsVideo) {
         OH_NativeXComponent_Callback *callback = getNXComponentCallback();

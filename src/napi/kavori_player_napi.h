@@ -46,6 +46,7 @@ class KavoriCloudPlayerNapi {
     const std::string &id() const { return id_; }
     // id() as SameBytes compares it.
     const uint64_t *idWords() const { return idWords_.data(); }
+    uint64_t idLastMask() const { return idLastMask_; }
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.
@@ -140,6 +141,7 @@ class KavoriCloudPlayerNapi {
     OH_NativeXComponent *nativeXComponent_ = nullptr;
     std::string id_;
     std::vector<uint64_t> idWords_;  // id_ zero-padded to whole words
+    uint64_t idLastMask_;            // LastWordMask of id_'s size
     uint64_t width_ = 0;
     uint64_t height_ = 0;
     OH_NativeXComponent_TouchEvent touchEvent_{};

@@ -72,9 +72,10 @@ class MethodFrame {
     char chars[kJsTextBufferSize];
     KavoriCloudPlayerNapi *last = KavoriCloudPlayerNapi::lastInstance();
     bool same = false;
-    size_t length = last != nullptr ? ReadJsTextComparing(env, arg, chars, sizeof(chars),
-                                                          last->idWords(), last->id().size(), same)
-                                    : ReadJsText(env, arg, chars, sizeof(chars));
+    size_t length = last != nullptr
+                        ? ReadJsTextComparing(env, arg, chars, sizeof(chars), last->idWords(),
+                                              last->id().size(), last->idLastMask(), same)
+                        : ReadJsText(env, arg, chars, sizeof(chars));
     if (length == 0) return InstanceOfCallersId(env, info);
     return same ? last : KavoriCloudPlayerNapi::instanceOf(std::string_view(chars, length));
 }
