@@ -108,8 +108,10 @@ std::atomic<KavoriCloudPlayerNapi *> KavoriCloudPlayerNapi::last_{nullptr};
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpLast(std::string_view id) {
     std::string key(id);
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(key);
-    // A host may name an instance by an id with a NUL, which no JS text can match (it ends there).
-    if (id.find('\0') == std::string_view::npos) last_.store(instance, std::memory_order_release);
+    // A host may name an instance by an id with a NUL, which no JS text can match (it ends there);
+    // an empty text read stands for the caller's id, never for the empty one.
+    if (!id.empty() && id.find('\0') == std::string_view::npos)
+        last_.store(instance, std::memory_order_release);
     return instance;
 }
 

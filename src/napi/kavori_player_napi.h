@@ -40,8 +40,8 @@ class KavoriCloudPlayerNapi {
     }
     // The instance of id if one was made, else null: for callers that must not make one.
     static KavoriCloudPlayerNapi *find(const std::string &id);
-    // The last answer of instanceOf whose id holds no NUL, or null: a caller that compares the id
-    // itself while reading it needs no second compare.
+    // The last answer of instanceOf whose id is not empty and holds no NUL, or null: a caller that
+    // compares the id itself while reading it needs no second compare.
     static KavoriCloudPlayerNapi *lastInstance() { return last_.load(std::memory_order_acquire); }
     const std::string &id() const { return id_; }
     // id() as SameBytes compares it.
