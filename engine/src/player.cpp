@@ -133,7 +133,8 @@ KavoriCloudMediaPlayer *kvmp_create(int (*entry)(void *)) {
         kvmp_dec_ref_p(&thread_ref);
     } else if (mp->post_at_create) {
         // The earliest an engine can post: its first message is handled before the creator
-        // gets the player.
+        // gets the player, the entry waiting for the next (a loop that takes what is queued
+        // without waiting may still be handing the message over before that).
         std::unique_lock<std::mutex> lock(mp->mu);
         mp->entry_cv.wait(lock, [mp] { return mp->gets >= 2; });
     }
@@ -206,7 +207,7 @@ void kvmp_shutdown(KavoriCloudMediaPlayer *mp) {
 int kvmp_get_msg(KavoriCloudMediaPlayer *mp, EngineMessage *msg, int block) {
     KV_TRACE(mp).ptr(msg).num(block);
     if (!mp || !msg) return -1;
-    if (mp->post_at_create) {
+    if (mp->post_at_create && block) {
         std::lock_guard<std::mutex> lock(mp->mu);
         ++mp->gets;
         mp->entry_cv.notify_all();

@@ -44,7 +44,7 @@ struct KavoriCloudMediaPlayer {
     // Guarded by mu.
     std::condition_variable entry_cv;
     bool entry_may_run = false;  // set by prepare and shutdown
-    int gets = 0;                // kvmp_get_msg calls, counted when post_at_create
+    int gets = 0;                // blocking kvmp_get_msg calls, counted when post_at_create
     bool shut_down = false;
     void *weak_thiz = nullptr;
     void *inject_opaque = nullptr;

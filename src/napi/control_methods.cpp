@@ -5,6 +5,7 @@
 #include "napi/method_frame.h"
 #include "napi/napi_util.h"
 #include "napi/routed_listener.h"
+#include "proxy/adapter_run.h"
 #include "proxy/engine_ref.h"
 #include "util/ohos_log.h"
 

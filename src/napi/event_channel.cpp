@@ -13,6 +13,7 @@
 
 #include "napi/environment_lifetime.h"
 #include "napi/napi_util.h"
+#include "proxy/kavori_player_proxy.h"
 #include "proxy/player_routes.h"
 #include "util/ohos_log.h"
 
@@ -259,22 +260,22 @@ bool QueueLocked(EventChannel &channel, CallbackContext &&event) {
     return true;
 }
 
-// The channel of the player's route, if it has one with a listener, and the routed copy of event
-// for it. The text is copied when the raw listener takes the event too; no routed copy when that
-// copy fails.
-EventChannel *RouteLocked(uint64_t player, CallbackContext &event, bool rawTakes,
-                          CallbackContext &routed) {
+// The channel of the player's route, if it has one with a listener.
+EventChannel *ListeningRouteLocked(uint64_t player) {
     EventChannel *target = route_of(player);
-    if (target == nullptr || !target->listening) return nullptr;
-    routed.player = player;
+    return target != nullptr && target->listening ? target : nullptr;
+}
+
+// The routed copy of event. The text is copied when the raw listener takes the event too; false
+// when that copy fails.
+bool RoutedCopy(CallbackContext &event, bool rawTakes, CallbackContext &routed) {
+    routed.player = event.player;
     routed.what = event.what;
     routed.param1 = event.param1;
     routed.param2 = event.param2;
-    if (event.obj) {
-        routed.obj = rawTakes ? CopyText(event.obj.get()) : std::move(event.obj);
-        if (!routed.obj) return nullptr;
-    }
-    return target;
+    if (!event.obj) return true;
+    routed.obj = rawTakes ? CopyText(event.obj.get()) : std::move(event.obj);
+    return static_cast<bool>(routed.obj);
 }
 
 // A failed wake-up means the environment is closing.
@@ -298,10 +299,10 @@ EventChannel *LetGoLocked(EventChannel *letGo) {
     return letGo;
 }
 
-// Queues under the lock; wakes a JS thread, unlocked, only when its queue was empty, or when the
-// event let its environment go. The events that a closing channel drops are freed by the caller,
-// unlocked.
-void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &droppedRouted) {
+// Queues the events of one player, in order, under one lock; wakes each JS thread, unlocked, at
+// most once: when its queue was empty, or when an event let its environment go. The events that a
+// closing channel drops are freed by the caller, unlocked.
+void Enqueue(CallbackContext *events, size_t count, Batch &dropped, Batch &droppedRouted) {
     EventChannel *raw = nullptr;
     EventChannel *routed = nullptr;
     EventChannel *letGo = nullptr;
@@ -309,12 +310,20 @@ void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &dro
         std::unique_lock<std::mutex> lock = LockAsProducer();
         EventChannel *listening =
             rawChannel != nullptr && rawChannel->listening ? rawChannel : nullptr;
-        CallbackContext routedEvent;
-        EventChannel *target = RouteLocked(player, event, listening != nullptr, routedEvent);
-        EventChannel *freed = event_lets_go_locked(player, event.what);
-        if (target != nullptr && QueueLocked(*target, std::move(routedEvent))) routed = target;
-        if (listening != nullptr && QueueLocked(*listening, std::move(event))) raw = listening;
-        letGo = LetGoLocked(freed);
+        const uint64_t player = events[0].player;
+        EventChannel *target = ListeningRouteLocked(player);
+        for (CallbackContext *event = events; event != events + count; ++event) {
+            if (target != nullptr) {
+                CallbackContext routedEvent;
+                if (RoutedCopy(*event, listening != nullptr, routedEvent) &&
+                    QueueLocked(*target, std::move(routedEvent)))
+                    routed = target;
+            }
+            if (listening != nullptr && QueueLocked(*listening, std::move(*event))) raw = listening;
+            // After the event is queued: a channel it queued to is woken for it already.
+            if (EventChannel *freed = LetGoLocked(event_lets_go_locked(player, event->what)))
+                letGo = freed;
+        }
         if (raw == nullptr && routed == nullptr && letGo == nullptr) return;
     }
     napi_status rawStatus = Wake(raw);
@@ -326,15 +335,63 @@ void Enqueue(uint64_t player, CallbackContext &event, Batch &dropped, Batch &dro
     Woken(letGo, letGoStatus, droppedRouted);
 }
 
-void Post(uint64_t player, int what, int param1, int param2, char *obj) {
-    CallbackContext event;  // freed here unless queued
-    event.what = what;
-    event.param1 = param1;
-    event.param2 = param2;
-    event.obj.reset(obj);
+void Enqueue(CallbackContext *events, size_t count) {
     Batch dropped;  // freed after the lock is given back
     Batch droppedRouted;
-    Enqueue(player, event, dropped, droppedRouted);
+    Enqueue(events, count, dropped, droppedRouted);
+}
+
+void Post(uint64_t player, int what, int param1, int param2, char *obj) {
+    // Freed here unless queued.
+    CallbackContext event{player, what, param1, param2, EventText(obj)};
+    Enqueue(&event, 1);
+}
+
+// The batch the message loop on this thread is posting, if any. Trivial, so reaching it costs no
+// guard on the path of every event.
+class LoopBatch;
+thread_local LoopBatch *openBatch = nullptr;
+
+// The events a message loop's poster calls give during one of its batches, handed over together
+// when it ends. Lives on the loop's stack for the batch: nothing to allocate or keep per thread.
+class LoopBatch {
+  public:
+    LoopBatch() { openBatch = this; }
+    LoopBatch(const LoopBatch &) = delete;
+    LoopBatch &operator=(const LoopBatch &) = delete;
+    ~LoopBatch() {
+        openBatch = nullptr;
+        HandOver();
+    }
+
+    // Holds the event back; a batch longer than a loop takes in one go is handed over in parts.
+    void Add(uint64_t player, int what, int param1, int param2, char *obj) {
+        if (count_ == kEvents) HandOver();
+        new (&events()[count_]) CallbackContext{player, what, param1, param2, EventText(obj)};
+        ++count_;
+    }
+
+  private:
+    static constexpr size_t kEvents = 64;  // as many as a loop takes in one go
+    CallbackContext *events() {
+        return std::launder(reinterpret_cast<CallbackContext *>(storage_));
+    }
+    void HandOver() {
+        if (count_ == 0) return;
+        CallbackContext *events = this->events();
+        Enqueue(events, count_);
+        for (size_t i = 0; i < count_; ++i) events[i].~CallbackContext();  // texts none took
+        count_ = 0;
+    }
+
+    alignas(CallbackContext) unsigned char storage_[kEvents * sizeof(CallbackContext)];
+    size_t count_ = 0;
+};
+
+// The message loops' batch slot: the batch is handed over when post returns, or throws.
+void RunMessageBatch(void (*post)(void *), void *arg) {
+    LoopBatch batch;
+    post(arg);
 }
 
 }  // namespace
@@ -358,6 +415,7 @@ EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
     }
     napi_unref_threadsafe_function(env, channel->wake);
     napi_add_env_cleanup_hook(env, StopChannel, channel.get());
+    store_message_batch_callback(RunMessageBatch);  // before a poster can be installed
     return channel.release();
 }
 
@@ -387,6 +445,7 @@ void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlw
 
 void post_player_event(uint64_t player, void *, int what, int param1, int param2, char *obj) {
     LOGI("napi-->post_event-->what:%d", what);
+    if (LoopBatch *batch = openBatch) return batch->Add(player, what, param1, param2, obj);
     Post(player, what, param1, param2, obj);
 }
 

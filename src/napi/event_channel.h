@@ -78,7 +78,9 @@ void end_player_route(uint64_t player);
 void sync_keep_alive(EventChannel &channel);
 
 // The poster of the message loops: the event of the player with serial `player` (0: none); obj (or
-// null) is taken over and released with free().
+// null) is taken over and released with free(). Inside a loop's batch (the batch slot this file
+// installs) the event is held back and queued with the rest of the batch, in order, under one
+// lock and with at most one wake-up per channel.
 void post_player_event(uint64_t player, void *weak, int what, int param1, int param2, char *obj);
 // post_player_event for no player: the raw listener only.
 void post_event(void *weak, int what, int param1, int param2, char *obj);

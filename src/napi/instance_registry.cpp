@@ -85,7 +85,10 @@ std::mutex &registry_mutex() {
 }
 
 KavoriCloudPlayerNapi::KavoriCloudPlayerNapi(std::string &id)
-    : proxy_(new KavoriCloudPlayerNapiProxy(id)), id_(id), idWords_((id.size() + 7) / 8) {
+    : proxy_(new KavoriCloudPlayerNapiProxy(id)),
+      id_(id),
+      idWords_((id.size() + 7) / 8),
+      idLastMask_(LastWordMask(id.size())) {
     if (!id.empty()) std::memcpy(idWords_.data(), id.data(), id.size());
     if (gIsVideo) {
         OH_NativeXComponent_Callback *callback = getNXComponentCallback();
@@ -105,8 +108,10 @@ std::atomic<KavoriCloudPlayerNapi *> KavoriCloudPlayerNapi::last_{nullptr};
 KavoriCloudPlayerNapi *KavoriCloudPlayerNapi::LookUpLast(std::string_view id) {
     std::string key(id);
     KavoriCloudPlayerNapi *instance = LookUpOrCreate(key);
-    // A host may name an instance by an id with a NUL, which no JS text can match (it ends there).
-    if (id.find('\0') == std::string_view::npos) last_.store(instance, std::memory_order_release);
+    // A host may name an instance by an id with a NUL, which no JS text can match (it ends there);
+    // an empty text read stands for the caller's id, never for the empty one.
+    if (!id.empty() && id.find('\0') == std::string_view::npos)
+        last_.store(instance, std::memory_order_release);
     return instance;
 }
 

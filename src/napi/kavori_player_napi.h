@@ -40,12 +40,13 @@ class KavoriCloudPlayerNapi {
     }
     // The instance of id if one was made, else null: for callers that must not make one.
     static KavoriCloudPlayerNapi *find(const std::string &id);
-    // The last answer of instanceOf whose id holds no NUL, or null: a caller that compares the id
-    // itself while reading it needs no second compare.
+    // The last answer of instanceOf whose id is not empty and holds no NUL, or null: a caller that
+    // compares the id itself while reading it needs no second compare.
     static KavoriCloudPlayerNapi *lastInstance() { return last_.load(std::memory_order_acquire); }
     const std::string &id() const { return id_; }
     // id() as SameBytes compares it.
     const uint64_t *idWords() const { return idWords_.data(); }
+    uint64_t idLastMask() const { return idLastMask_; }
     static std::string getXComponentId(napi_env env, napi_callback_info info);
     static napi_value JsConstructor(napi_env env, napi_callback_info info);
     // Defines the export method table on exports; gives exports, or null on failure.
@@ -140,6 +141,7 @@ class KavoriCloudPlayerNapi {
     OH_NativeXComponent *nativeXComponent_ = nullptr;
     std::string id_;
     std::vector<uint64_t> idWords_;  // id_ zero-padded to whole words
+    uint64_t idLastMask_;            // LastWordMask of id_'s size
     uint64_t width_ = 0;
     uint64_t height_ = 0;
     OH_NativeXComponent_TouchEvent touchEvent_{};

@@ -72,11 +72,13 @@ class MethodFrame {
     char chars[kJsTextBufferSize];
     KavoriCloudPlayerNapi *last = KavoriCloudPlayerNapi::lastInstance();
     bool same = false;
-    size_t length = last != nullptr ? ReadJsTextComparing(env, arg, chars, sizeof(chars),
-                                                          last->idWords(), last->id().size(), same)
-                                    : ReadJsText(env, arg, chars, sizeof(chars));
+    size_t length = last != nullptr
+                        ? ReadJsTextComparing(env, arg, chars, sizeof(chars), last->idWords(),
+                                              last->id().size(), last->idLastMask(), same)
+                        : ReadJsText(env, arg, chars, sizeof(chars));
+    if (same) return last;  // never for the empty text: last's id is not empty
     if (length == 0) return InstanceOfCallersId(env, info);
-    return same ? last : KavoriCloudPlayerNapi::instanceOf(std::string_view(chars, length));
+    return KavoriCloudPlayerNapi::instanceOf(std::string_view(chars, length));
 }
 
 // Runs a handler body; a native exception ends as undefined, never crossing into JS.

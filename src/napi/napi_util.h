@@ -42,38 +42,46 @@ void LogUncaught(napi_env env, napi_value error);
 
 constexpr int kJsTextBufferSize = 2048;
 
-// Whether the size bytes at text are those of words, zero-padded to whole words: a word at a time,
-// since an id is compared on every call. text has room for size rounded up to whole words.
-inline bool SameBytes(const char *text, const uint64_t *words, size_t size) {
+// The bytes of the last word of a size-byte text (size > 0) that belong to it.
+constexpr uint64_t LastWordMask(size_t size) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
                   "the last word's mask takes low bytes");
-    size_t whole = size / 8;
-    for (size_t i = 0; i < whole; ++i) {
+    size_t rest = size % 8;
+    return rest == 0 ? ~uint64_t{0} : (uint64_t{1} << (8 * rest)) - 1;
+}
+
+// Whether the size bytes at text are those of words, zero-padded to whole words, lastMask being
+// LastWordMask(size): a word at a time, since an id is compared on every call. text has room for
+// size rounded up to whole words.
+inline bool SameBytes(const char *text, const uint64_t *words, size_t size, uint64_t lastMask) {
+    if (size == 0) return true;
+    size_t last = (size - 1) / 8;
+    for (size_t i = 0; i < last; ++i) {
         uint64_t word;
         std::memcpy(&word, text + 8 * i, 8);
         if (word != words[i]) return false;
     }
-    size_t rest = size % 8;
-    if (rest == 0) return true;
     uint64_t word;
-    std::memcpy(&word, text + 8 * whole, 8);  // bytes past size are masked off
-    return ((word ^ words[whole]) & ((uint64_t{1} << (8 * rest)) - 1)) == 0;
+    std::memcpy(&word, text + 8 * last, 8);  // bytes past size are masked off
+    return ((word ^ words[last]) & lastMask) == 0;
 }
 
 // JsValueToString's reading into buffer (bufferSize bytes, 1..2048), compared with the wantSize
-// bytes of want (words as SameBytes takes them, holding no NUL; bufferSize then a multiple of 8)
-// unless want is null. Gives the text's length; same tells whether the text is want's.
+// bytes of want (words and mask as SameBytes takes them, holding no NUL; bufferSize then a
+// multiple of 8) unless want is null. Gives the text's length; same tells whether the text is
+// want's.
 inline size_t ReadJsTextComparing(napi_env env, napi_value value, char *buffer, size_t bufferSize,
-                                  const uint64_t *want, size_t wantSize, bool &same) {
+                                  const uint64_t *want, size_t wantSize, uint64_t wantLastMask,
+                                  bool &same) {
     size_t length = 0;
     napi_get_value_string_utf8(env, value, buffer, bufferSize, &length);
+    // The caller's id again, read whole: want holds no NUL, so bytes equal to want's are no NUL
+    // either. A text cut at a NUL or at the buffer's end is left to the scan below.
+    same = want != nullptr && length == wantSize && SameBytes(buffer, want, wantSize, wantLastMask);
+    if (same) return wantSize;
     // A JS string may hold a NUL; the text ends there. The cap keeps the scan inside what a
     // runtime that reports the untruncated length has written (nothing for a non-string).
     size_t limit = std::min(length, bufferSize - 1);
-    // Bytes equal to want's are no NUL, so the text is want's when it ends right after them.
-    same = want != nullptr && wantSize <= limit &&
-           (wantSize == limit || buffer[wantSize] == '\0') && SameBytes(buffer, want, wantSize);
-    if (same) return wantSize;
     // Byte by byte: only a new id comes here, and ids are short.
     size_t end = 0;
     while (end < limit && buffer[end] != '\0') ++end;
@@ -83,7 +91,7 @@ inline size_t ReadJsTextComparing(napi_env env, napi_value value, char *buffer, 
 // JsValueToString's reading into buffer (bufferSize bytes, 1..2048); gives the text's length.
 inline size_t ReadJsText(napi_env env, napi_value value, char *buffer, size_t bufferSize) {
     bool same = false;
-    return ReadJsTextComparing(env, value, buffer, bufferSize, nullptr, 0, same);
+    return ReadJsTextComparing(env, value, buffer, bufferSize, nullptr, 0, 0, same);
 }
 
 #endif

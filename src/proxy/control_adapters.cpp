@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "proxy/adapter_run.h"
 #include "proxy/engine_ref.h"
 #include "proxy/kavori_player_proxy.h"
 #include "proxy/registry_read.h"
@@ -17,26 +18,6 @@ using Proxy = KavoriCloudPlayerNapiProxy;
 using Player = KavoriCloudMediaPlayer;
 
 namespace {
-
-// Runs call on the found player; without one logs "<adapter> mp NULL" (unless adapter is null).
-template <typename Call>
-void Run(Player *found, const char *adapter, Call &&call) {
-    EngineRef mp(found);
-    if (!mp) {
-        if (adapter != nullptr) {
-            LOGE("napi_proxy-->%s mp NULL", adapter);
-        }
-        return;
-    }
-    call(mp.get());
-}
-
-template <typename Result, typename Call>
-Result Ask(Player *found, const char *adapter, Result neutral, Call &&call) {
-    Result result = neutral;
-    Run(found, adapter, [&](Player *mp) { result = call(mp); });
-    return result;
-}
 
 // The recording adapters write no line, and hand even a missing player to kvmp_dec_ref_p.
 template <typename Call>
@@ -139,11 +120,6 @@ bool Proxy::KavoriCloudMediaPlayer_isPlaying() {
     LOGE("napi_proxy-->KavoriCloudMediaPlayer_isPlaying");
     return Ask(found, "KavoriCloudMediaPlayer_isPlaying", false,
                [](Player *mp) { return (kvmp_is_playing(mp) & 1) != 0; });
-}
-
-int Proxy::KavoriCloudMediaPlayer_getCurrentPosition() {
-    return Ask(own_media_player(), "KavoriCloudMediaPlayer_getCurrentPosition", 0,
-               kvmp_get_current_position);
 }
 
 int Proxy::KavoriCloudMediaPlayer_getDuration() {

@@ -110,5 +110,9 @@ void store_message_loop_callback(MessageLoopCallback callback);
 // Told the serial of each player whose loop has posted its last event, on that loop's thread.
 using LoopEndCallback = void (*)(uint64_t);
 void store_loop_end_callback(LoopEndCallback callback);
+// Runs post(arg), which posts the messages a loop takes in one go, on that loop's thread: a poster
+// may hold their events back while it runs and hand them over together when it returns.
+using MessageBatchCallback = void (*)(void (*post)(void *), void *arg);
+void store_message_batch_callback(MessageBatchCallback callback);
 
 #endif

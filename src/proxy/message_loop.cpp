@@ -1,10 +1,11 @@
 // The engine message loop: one per engine player, on that player's message thread. Each engine
-// message becomes at most one event, with the player's serial, for the module-wide poster.
+// message becomes at most one event, with the player's serial, for the module-wide poster. What
+// the engine has already queued is taken without waiting and posted as one batch, which the batch
+// slot brackets.
 //
-// Threads: the loop runs only on engine message threads. The poster and end slots are the one
-// thing shared: JS threads fill them, every message reads the poster, so a listener registered
-// later is picked up at once, and every ending loop reads the end slot.
-#include <algorithm>
+// Threads: the loop runs only on engine message threads. The poster, batch and end slots are the
+// one thing shared: JS threads fill them, every message reads the poster, so a listener registered
+// later is picked up at once, every batch reads the batch slot and every ending loop the end slot.
 #include <atomic>
 #include <cstdint>
 #include <iterator>
@@ -90,14 +91,31 @@ constexpr bool IsSorted() {
     }
     return true;
 }
-static_assert(IsSorted(), "the message table is looked up by binary search");
+static_assert(IsSorted(), "codes are distinct, and the last is the largest");
+
+// Every code below this has its slot in kRowOf; the table's codes all do.
+constexpr int32_t kCodeLimit = 1000;
+
+// The row index of each code, -1 for none: a flood's every message looks its row up.
+struct RowIndex {
+    int8_t of[kCodeLimit];
+};
+constexpr RowIndex MakeRowIndex() {
+    RowIndex index{};
+    for (int32_t code = 0; code < kCodeLimit; ++code) index.of[code] = -1;
+    for (size_t i = 0; i < std::size(kMessageTable); ++i) {
+        index.of[kMessageTable[i].code] = static_cast<int8_t>(i);
+    }
+    return index;
+}
+constexpr RowIndex kRowOf = MakeRowIndex();
+static_assert(std::size(kMessageTable) <= 127, "row indices are int8_t");
+static_assert(kMessageTable[std::size(kMessageTable) - 1].code < kCodeLimit,
+              "every code has its slot in the row index");
 
 const MessageRow *FindRow(int32_t code) {
-    const MessageRow *end = std::end(kMessageTable);
-    const MessageRow *row =
-        std::lower_bound(std::begin(kMessageTable), end, code,
-                         [](const MessageRow &r, int32_t c) { return r.code < c; });
-    return (row != end && row->code == code) ? row : nullptr;
+    if (code < 0 || code >= kCodeLimit || kRowOf.of[code] < 0) return nullptr;
+    return &kMessageTable[kRowOf.of[code]];
 }
 
 int32_t Resolve(Value value, const EngineMessage &message) {
@@ -143,6 +161,7 @@ EventText BuildText(Text kind, const EngineMessage &message) {
 // Written with release and read with acquire so that a poster's own set-up, done before it is
 // installed, is seen by every loop that calls it; the same for the end slot.
 std::atomic<MessageLoopCallback> messageLoopCallback{nullptr};
+std::atomic<MessageBatchCallback> messageBatchCallback{nullptr};
 std::atomic<LoopEndCallback> loopEndCallback{nullptr};
 
 // The event is only queued by the poster; with no poster yet it is dropped.
@@ -164,6 +183,50 @@ void Dispatch(uint64_t serial, void *weak, const EngineMessage &message) {
     if (row->posts) Post(serial, weak, *row, message);
 }
 
+// The loop of mp has posted its last event: its serial goes, and the end slot is told.
+void EndLoop(KavoriCloudMediaPlayer *mp) {
+    // Before the loop lets go of mp: its address may be reused by the next player.
+    uint64_t ended = forget_player_serial(mp);
+    LoopEndCallback onEnd = loopEndCallback.load(std::memory_order_acquire);
+    if (ended != 0 && onEnd != nullptr) onEnd(ended);
+}
+
+// A batch's most messages: enough that a flood pays the hand-over's lock and wake-up once per
+// many events, few enough that the first of them does not wait long behind the last.
+constexpr int kBatchMessages = 64;
+
+struct Batch {
+    KavoriCloudMediaPlayer *mp;
+    uint64_t serial;
+    void *weak;
+    EngineMessage *message;  // taken already when the batch starts
+    int got;                 // the last take's result
+};
+
+// Posts the batch's message, then up to kBatchMessages in all of what the engine has queued behind
+// it; never waits.
+void PostTaken(void *arg) {
+    Batch &batch = *static_cast<Batch *>(arg);
+    for (int taken = 1; batch.got > 0; ++taken) {
+        Dispatch(batch.serial, batch.weak, *batch.message);
+        msg_free_res(batch.message);
+        batch.got = taken < kBatchMessages ? kvmp_get_msg(batch.mp, batch.message, 0) : 0;
+    }
+}
+
+// Posts message and what is queued behind it as one batch, inside the batch slot when it is set.
+// Gives 0 when the loop should wait for the next message, below 0 when the engine has ended.
+int PostBatch(KavoriCloudMediaPlayer *mp, uint64_t serial, void *weak, EngineMessage &message) {
+    Batch batch{mp, serial, weak, &message, 1};
+    MessageBatchCallback run = messageBatchCallback.load(std::memory_order_acquire);
+    if (run != nullptr) {
+        run(PostTaken, &batch);
+    } else {
+        PostTaken(&batch);
+    }
+    return batch.got;
+}
+
 void RunLoop(KavoriCloudMediaPlayer *mp) {
     LOGI("napi_proxy-->message_loop_n");
     void *weak = kvmp_get_weak_thiz(mp);
@@ -171,14 +234,12 @@ void RunLoop(KavoriCloudMediaPlayer *mp) {
     // of the player goes out without it.
     const uint64_t serial = player_serial_of(mp);
     EngineMessage message{};
+    // Blocks only while nothing is queued; a batch's events are all handed over before the loop
+    // waits again or ends.
     while (kvmp_get_msg(mp, &message, 1) > 0) {
-        Dispatch(serial, weak, message);
-        msg_free_res(&message);
+        if (PostBatch(mp, serial, weak, message) < 0) break;
     }
-    // Before the loop lets go of mp: its address may be reused by the next player.
-    uint64_t ended = forget_player_serial(mp);
-    LoopEndCallback onEnd = loopEndCallback.load(std::memory_order_acquire);
-    if (ended != 0 && onEnd != nullptr) onEnd(ended);
+    EndLoop(mp);
 }
 
 }  // namespace
@@ -189,6 +250,10 @@ MessageLoopCallback load_message_loop_callback() {
 
 void store_message_loop_callback(MessageLoopCallback callback) {
     messageLoopCallback.store(callback, std::memory_order_release);
+}
+
+void store_message_batch_callback(MessageBatchCallback callback) {
+    messageBatchCallback.store(callback, std::memory_order_release);
 }
 
 void store_loop_end_callback(LoopEndCallback callback) {

@@ -238,23 +238,32 @@ test('an environment stays alive while its owned player plays, and ends after it
 });
 
 test('an owned player whose engine failed no longer keeps its environment alive', async () => {
-  // With a routed listener, and without one: the rule does not depend on who listens.
+  // With a routed listener, and without one: the rule does not depend on who listens; the error
+  // alone, and amid events the loop hands over with it.
   const out = await run(`
     const whats = [];
-    for (const listener of [true, false]) {
-      const w = inWorker(\`
-        if (\${listener}) m._setRoutedListener((player, what) => post(what));
-        m._setMessageListener('failed', (what) => { if (!\${listener}) post(what); });
-        m._native_init_audio('failed');
-        m._routeEvents('failed', true);
-        m._setDataSource('failed', 'script:100,-2');
-        m._prepareAsync('failed');\`);
-      whats.push(await w.next());
-      await w.exited;  // with its player never released
-      await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+    for (const script of ['100,-2', '502,1,1*20;100,-2;502,1,2*20']) {
+      for (const listener of [true, false]) {
+        const w = inWorker(\`
+          const seen = [];
+          const heard = (what, param2) => {
+            seen.push(what === 3 ? param2 : what);
+            if (what === 100) post(seen.join());
+          };
+          if (\${listener}) m._setRoutedListener((player, what, p1, p2) => heard(what, p2));
+          m._setMessageListener('failed', (what, p1, p2) => { if (!\${listener}) heard(what, p2); });
+          m._native_init_audio('failed');
+          m._routeEvents('failed', true);
+          m._setDataSource('failed', 'script:\${script}');
+          m._prepareAsync('failed');\`);
+        whats.push(await w.next());
+        await w.exited;  // with its player never released
+        await until(() => m._routeCount() === 0, () => m._routeCount() + ' routes held');
+      }
     }
     console.log(JSON.stringify({ whats }));`);
-  assert.deepStrictEqual(out, { whats: [100, 100] });
+  const amid = [...Array(20).fill(1), 100].join();
+  assert.deepStrictEqual(out, { whats: ['100', '100', amid, amid] });
 });
 
 test('a player prepared by an environment that does not own it holds neither', async () => {
