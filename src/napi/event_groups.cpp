@@ -10,33 +10,34 @@
 
 namespace {
 
-// Its value makes the group functions over the shared numbers: [0] is set when a listener is set,
-// [1] is where the group stopped, numbers from [2] on, three per event (five for routed ones, the
-// serial's high and low words first). A throwing listener's exception leaves with the place after
-// it marked, for the module to report it as uncaught and go on from there. Strict mode: the
-// listener is called with no receiver.
+// Its value makes the group functions over the shared numbers: [0] is set when a listener is set
+// (the group stops before its next event), [1] is where the group stopped, numbers from [2] on,
+// three per event (five for routed ones, the serial's high and low words first). A throwing
+// listener's exception leaves with the place after it marked, for the module to report it as
+// uncaught and go on from there. Strict mode: the listener is called with no receiver.
 constexpr char kGroupScript[] = R"JS((function (shared) {
   'use strict';
+  function rethrow(e, i) {
+    shared[1] = i + 1;
+    throw e;
+  }
   function raw(listener, count, texts) {
     let i = 0;
     try {
-      for (let k = 2; i < count; k += 3) {
+      for (let k = 2; i < count && shared[0] === 0; i++, k += 3) {
         const text = texts === undefined ? undefined : texts[i];
         if (text === undefined) listener(shared[k], shared[k + 1], shared[k + 2]);
         else listener(shared[k], shared[k + 1], shared[k + 2], text);
-        i++;
-        if (shared[0] !== 0) break;
       }
     } catch (e) {
-      shared[1] = i + 1;
-      throw e;
+      rethrow(e, i);
     }
     shared[1] = i;
   }
   function routed(listener, count, texts, textAlways) {
     let i = 0;
     try {
-      for (let k = 2; i < count; k += 5) {
+      for (let k = 2; i < count && shared[0] === 0; i++, k += 5) {
         const text = texts === undefined ? undefined : texts[i];
         const serial = shared[k] * 4294967296 + (shared[k + 1] >>> 0);
         if (textAlways || text !== undefined) {
@@ -44,12 +45,9 @@ constexpr char kGroupScript[] = R"JS((function (shared) {
         } else {
           listener(serial, shared[k + 2], shared[k + 3], shared[k + 4]);
         }
-        i++;
-        if (shared[0] !== 0) break;
       }
     } catch (e) {
-      shared[1] = i + 1;
-      throw e;
+      rethrow(e, i);
     }
     shared[1] = i;
   }

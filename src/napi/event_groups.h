@@ -54,16 +54,14 @@ class EventGroups {
     explicit EventGroups(napi_env env) : env_(env) {}
     void Make();
     void DropRefs();
-    size_t CallEach(Shape shape, napi_value listener, const CallbackContext *events,
-                    size_t count);
-    size_t CallGroup(Shape shape, napi_value listener, const CallbackContext *events,
-                     size_t count);
+    size_t CallEach(Shape shape, napi_value listener, const CallbackContext *events, size_t count);
+    size_t CallGroup(Shape shape, napi_value listener, const CallbackContext *events, size_t count);
     static napi_value Resume(napi_env env, napi_callback_info info);
     static void Teardown(void *arg);
 
     napi_env env_;
-    int users_ = 1;               // the environment, until its cleanup hook, and each channel
-    napi_ref raw_ = nullptr;     // the group functions; null where no script runs
+    int users_ = 1;           // the environment, until its cleanup hook, and each channel
+    napi_ref raw_ = nullptr;  // the group functions; null where no script runs
     napi_ref routed_ = nullptr;
     napi_ref numbers_ = nullptr;  // the Int32Array shared with them
     int32_t *shared_ = nullptr;   // its elements: stop mark, where the group stopped, numbers
