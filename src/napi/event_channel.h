@@ -12,7 +12,9 @@
 // (player_routes.h) guards the
 // fields marked below and is never held while calling into JS or into a thread-safe function: a
 // thread that uses a channel's `wake` outside the lock counts itself in `inFlight` first, and
-// nothing releases `wake` or frees the channel before that count is back to 0. It also guards the
+// nothing releases `wake` or frees the channel before that count is back to 0 (the channel's own
+// JS thread, where it is freed, holds `wake` open by a hold of its own instead while the rest of a
+// batch waits for the loop's next turn). It also guards the
 // routes (player_routes.cpp), whose serials' lock is taken under it.
 #ifndef KAVORI_NAPI_EVENT_CHANNEL_H
 #define KAVORI_NAPI_EVENT_CHANNEL_H
