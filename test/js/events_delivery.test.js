@@ -303,7 +303,7 @@ test('routed: a listener replaced or removed inside a batch: each event to the o
     const marker = 4731 + expected[1].length;
     const { id } = startRouted(`502,1;502,2;502,3;502,4;502,5;${marker}`);
     blockUntilRead(marker);
-    await until(() => first.length === 3, `the batch (${name})`);
+    await until(() => first.length >= 3, `the batch (${name})`);
     // A later player's events come after any of the batch's rest.
     m._setRoutedListener(next);
     const later = startRouted('502,6;4739');
