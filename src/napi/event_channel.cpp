@@ -64,101 +64,57 @@ std::unique_lock<std::mutex> LockAsProducer() {
     return std::unique_lock<std::mutex>(channel_mutex());
 }
 
-// Calls per handle scope. Opening and closing a scope costs about a fifth of a listener call, so
-// it is paid once per group; a group holds at most 6 handles a call, which stays small.
-constexpr size_t kCallsPerScope = 64;
+// Events per slice of a batch: a wake-up delivers one, then lets its environment's loop run
+// (timers, I/O) before the next. A fixed count: 64 crossings into JS, a few milliseconds with
+// listeners that do little.
+constexpr size_t kSliceEvents = 64 * kGroupEvents;
 
-// A number of the group being delivered, made anew only when it changes: an event's kind, and a
-// routed event's serial, repeat in runs.
-template <typename T>
-class RepeatedNumber {
-  public:
-    napi_value get(napi_env env, T value) {
-        if (made_ != nullptr && value_ == value) return made_;
-        value_ = value;
-        Make(env, value, &made_);
-        return made_;
-    }
-
-  private:
-    static void Make(napi_env env, int32_t v, napi_value *out) { napi_create_int32(env, v, out); }
-    static void Make(napi_env env, uint64_t v, napi_value *out) {
-        napi_create_int64(env, static_cast<int64_t>(v), out);
-    }
-    T value_{};
-    napi_value made_ = nullptr;
-};
-
-// Fills argv with the event's numbers and, when it has one, its text; gives the count.
-size_t EventArgs(napi_env env, const CallbackContext &event, RepeatedNumber<int32_t> &kind,
-                 napi_value *argv) {
-    argv[0] = kind.get(env, event.what);
-    napi_create_int32(env, event.param1, &argv[1]);
-    napi_create_int32(env, event.param2, &argv[2]);
-    if (!event.obj) return 3;
-    napi_create_string_utf8(env, event.obj.get(), NAPI_AUTO_LENGTH, &argv[3]);
-    return 4;
+EventGroups::Shape ShapeOf(const EventChannel &channel) {
+    if (!channel.routed) return EventGroups::Shape::kRaw;
+    return channel.textAlways ? EventGroups::Shape::kRoutedTextAlways : EventGroups::Shape::kRouted;
 }
 
-// A listener that throws is reported as an uncaught exception; the batch goes on. False when the
-// environment can no longer run JS.
-bool CallListener(napi_env env, napi_value receiver, napi_value listener, size_t argc,
-                  const napi_value *argv) {
-    if (napi_call_function(env, receiver, listener, argc, argv, nullptr) == napi_ok) return true;
-    bool pending = false;
-    napi_is_exception_pending(env, &pending);
-    if (!pending) return false;
-    napi_value error = nullptr;
-    napi_get_and_clear_last_exception(env, &error);
-    ReportUncaught(env, error);
-    return true;
-}
-
-// Delivers batch[from, from + kCallsPerScope) at most, in one handle scope; gives where it stopped,
-// or batch.size() when the delivery must end. The listener may replace or remove itself: each event
-// goes to the one set when it is called. Its value is read once per group, and again only after a
-// replacement.
-size_t DeliverGroup(napi_env env, EventChannel &channel, const Batch &batch, size_t from) {
+// Delivers batch[from, end) up to a group, in one handle scope; gives where it stopped, or
+// batch.size() when the delivery must end. The listener may replace or remove itself: each event
+// goes to the one set when it is called, as the group stops after a replacement.
+size_t DeliverGroup(napi_env env, EventChannel &channel, const Batch &batch, size_t from,
+                    size_t end) {
+    if (channel.listener == nullptr) return batch.size();
     napi_handle_scope scope = nullptr;
     if (napi_open_handle_scope(env, &scope) != napi_ok) return batch.size();
-    napi_value receiver = nullptr;
-    napi_get_undefined(env, &receiver);
+    const size_t count = std::min(end - from, kGroupEvents);
+    size_t next = from + count;  // a listener that cannot be read misses its events
     napi_value listener = nullptr;
-    size_t argcWithoutText = 0;  // what a textless event gets: 3, 4 (the serial), or 5 (its slot)
-    unsigned readAt = channel.listenerSets - 1;
-    RepeatedNumber<int32_t> kind;
-    RepeatedNumber<uint64_t> serial;
-    const size_t first = channel.routed ? 1 : 0;
-    const size_t end = std::min(batch.size(), from + kCallsPerScope);
-    size_t next = from;
-    for (; next < end; ++next) {
-        const CallbackContext &event = batch[next];
-        if (channel.listener == nullptr) {
-            next = batch.size();
-            break;
-        }
-        if (readAt != channel.listenerSets) {
-            readAt = channel.listenerSets;
-            if (napi_get_reference_value(env, channel.listener, &listener) != napi_ok)
-                listener = nullptr;
-            argcWithoutText = first + (channel.textAlways ? 4 : 3);
-        }
-        if (listener == nullptr) continue;
-        napi_value argv[5];  // the first argc are set below
-        if (channel.routed) argv[0] = serial.get(env, event.player);
-        size_t argc = first + EventArgs(env, event, kind, argv + first);
-        if (argc < argcWithoutText) argv[argc++] = receiver;  // undefined for the missing text
-        if (!CallListener(env, receiver, listener, argc, argv)) {
-            next = batch.size();
-            break;
-        }
+    if (napi_get_reference_value(env, channel.listener, &listener) == napi_ok &&
+        listener != nullptr) {
+        size_t called = channel.groups->Call(ShapeOf(channel), listener, &batch[from], count);
+        next = called == EventGroups::kEnded ? batch.size() : from + called;
     }
     napi_close_handle_scope(env, scope);
     return next;
 }
 
-void Deliver(napi_env env, EventChannel &channel, const Batch &batch) {
-    for (size_t next = 0; next < batch.size();) next = DeliverGroup(env, channel, batch, next);
+void DeliverSlice(napi_env env, EventChannel &channel) {
+    const Batch &batch = channel.pending;
+    const size_t end = std::min(batch.size(), channel.delivered + kSliceEvents);
+    size_t next = channel.delivered;
+    while (next < end) next = DeliverGroup(env, channel, batch, next, end);
+    channel.delivered = std::min(next, batch.size());
+}
+
+// Has the channel woken again for the rest of its batch once the loop has had its turn, holding
+// `wake` open until then (a replaced channel's release would otherwise close it with events left).
+// The JS thread needs no count in inFlight for that: the channel is freed on this thread only.
+// False when it cannot wait: `wake` is closing, or the environment has no timer to wait with.
+bool WaitForLoop(EventChannel &channel) {
+    if (channel.resumeHeld) return true;
+    if (napi_acquire_threadsafe_function(channel.wake) != napi_ok) return false;
+    if (!channel.groups->ResumeLater(&channel)) {
+        napi_release_threadsafe_function(channel.wake, napi_tsfn_release);
+        return false;
+    }
+    channel.resumeHeld = true;
+    return true;
 }
 
 // Once the queue is small again after a delivery, the producers no longer outpace the JS thread
@@ -191,20 +147,47 @@ void GiveBackAfterFlood(EventChannel &channel, Batch &batch) {
     channel.spare = std::move(batch);
 }
 
-// The wake-up, on the JS thread: swaps the whole batch out, then delivers it unlocked. A null env
+// Delivers the next slice of the batch being delivered or, when there is none, of the queue, taken
+// as the next batch, unlocked. True when a later wake-up owes events: the rest of the batch, or
+// queued ones whose wake-up a slice of an older batch took (producers wake the channel only when
+// its queue was empty).
+bool DeliverNextSlice(napi_env env, EventChannel &channel) {
+    const bool older = channel.delivered < channel.pending.size();
+    if (!older) {
+        Batch batch = std::move(channel.spare);
+        {
+            std::lock_guard<std::mutex> lock(channel_mutex());
+            batch.swap(channel.queue);
+        }
+        channel.pending = std::move(batch);
+        channel.delivered = 0;
+    }
+    DeliverSlice(env, channel);
+    if (channel.delivered < channel.pending.size()) return true;
+    Batch batch = std::move(channel.pending);
+    channel.pending.clear();
+    channel.delivered = 0;
+    batch.clear();  // the texts go here
+    GiveBackAfterFlood(channel, batch);
+    if (!older) return false;
+    std::lock_guard<std::mutex> lock(channel_mutex());
+    return !channel.queue.empty();
+}
+
+// The wake-up, on the JS thread: a slice, then the loop's turn before the next one. A null env
 // comes from wake-ups left when the thread-safe function is deleted, after FinalizeChannel has
 // freed the channel and its events: nothing to touch then.
 void DrainBatch(napi_env env, napi_value, void *context, void *) {
     if (env == nullptr) return;
     auto *channel = static_cast<EventChannel *>(context);
-    Batch batch = std::move(channel->spare);
-    {
-        std::lock_guard<std::mutex> lock(channel_mutex());
-        batch.swap(channel->queue);
+    if (DeliverNextSlice(env, *channel) && !WaitForLoop(*channel)) {
+        while (DeliverNextSlice(env, *channel)) {
+        }
     }
-    Deliver(env, *channel, batch);
-    batch.clear();  // the texts go here
-    GiveBackAfterFlood(*channel, batch);
+    if (channel->restKeepsAlive && !channel->resumeHeld) {
+        channel->restKeepsAlive = false;
+        if (!channel->keepsAlive) napi_unref_threadsafe_function(env, channel->wake);
+    }
     if (channel->routed) sync_keep_alive(*channel);  // only routes hold an environment
 }
 
@@ -242,6 +225,8 @@ void FinalizeChannel(napi_env env, void *data, void *) {
     }
     if (channel->routed) end_orphaned_players(*channel);
     napi_remove_env_cleanup_hook(env, StopChannel, channel.get());
+    channel->groups->Forget(channel.get());
+    channel->groups->Release();
     DeleteListener(env, channel->listener);
 }
 
@@ -404,6 +389,11 @@ EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
     channel->listening = listener != nullptr;
     channel->routed = routed;
     channel->onClose = onClose;
+    channel->groups = EventGroups::Of(env);
+    if (channel->groups == nullptr) {
+        channel->listener = nullptr;  // the caller's still
+        return nullptr;
+    }
     napi_value name = nullptr;
     napi_create_string_utf8(env, "KavoriPlayerEvents", NAPI_AUTO_LENGTH, &name);
     // Unbounded queue, one hold (ours); the wake-up does not keep the process alive.
@@ -411,6 +401,7 @@ EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
                                         FinalizeChannel, channel.get(), DrainBatch,
                                         &channel->wake) != napi_ok) {
         channel->listener = nullptr;  // the caller's still
+        channel->groups->Release();
         return nullptr;
     }
     napi_unref_threadsafe_function(env, channel->wake);
@@ -435,7 +426,7 @@ void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &ch
 void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlways) {
     napi_ref old = std::exchange(channel.listener, listener);
     channel.textAlways = textAlways;
-    ++channel.listenerSets;
+    channel.groups->ListenerSet();
     {
         std::lock_guard<std::mutex> lock(channel_mutex());
         channel.listening = channel.open && listener != nullptr;
@@ -478,7 +469,7 @@ void sync_keep_alive(EventChannel &channel) {
     if (keep == channel.keepsAlive) return;
     if (keep) {
         napi_ref_threadsafe_function(channel.env, channel.wake);
-    } else {
+    } else if (!channel.restKeepsAlive) {  // else once the batch's rest is delivered
         napi_unref_threadsafe_function(channel.env, channel.wake);
     }
     channel.keepsAlive = keep;
@@ -490,4 +481,15 @@ void post_event(void *weak, int what, int param1, int param2, char *obj) {
 
 void messageCallBack(int what, int param1, int param2, char *obj) {
     Post(0, what, param1, param2, obj);
+}
+
+void resume_channel(EventChannel &channel) {
+    channel.resumeHeld = false;
+    // A batch begun is delivered whole, as when a wake-up delivered all of it: the loop waits for
+    // its rest even where nothing else keeps it running.
+    if (!channel.keepsAlive) napi_ref_threadsafe_function(channel.env, channel.wake);
+    channel.restKeepsAlive = true;
+    // Fails only while the environment ends, which drops the events anyway.
+    napi_call_threadsafe_function(channel.wake, &channel, napi_tsfn_nonblocking);
+    napi_release_threadsafe_function(channel.wake, napi_tsfn_release);
 }

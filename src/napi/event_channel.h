@@ -1,5 +1,7 @@
 // A listener's way from engine threads to its environment's JS thread: a queue, the thread-safe
-// function that wakes the JS thread once per batch, and the delivery of a batch to the listener.
+// function that wakes the JS thread once per batch, and the delivery of a batch to the listener,
+// a group of events per crossing into JS (event_groups.h) and a slice of groups per wake-up, the
+// environment's loop running between slices.
 // The raw listener (raw_listener.cpp) has one channel at a time for the whole module; the routed
 // listener (routed_listener.cpp) one per environment. A routed channel tells
 // environment_lifetime.h when an event or a loop's end may let its environment go and when it
@@ -10,7 +12,9 @@
 // (player_routes.h) guards the
 // fields marked below and is never held while calling into JS or into a thread-safe function: a
 // thread that uses a channel's `wake` outside the lock counts itself in `inFlight` first, and
-// nothing releases `wake` or frees the channel before that count is back to 0. It also guards the
+// nothing releases `wake` or frees the channel before that count is back to 0 (the channel's own
+// JS thread, where it is freed, holds `wake` open by a hold of its own instead while the rest of a
+// batch waits for the loop's next turn). It also guards the
 // routes (player_routes.cpp), whose serials' lock is taken under it.
 #ifndef KAVORI_NAPI_EVENT_CHANNEL_H
 #define KAVORI_NAPI_EVENT_CHANNEL_H
@@ -18,11 +22,13 @@
 #include <napi/native_api.h>
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "kvmp.h"
+#include "napi/event_groups.h"
 #include "proxy/player_routes.h"
 #include "util/event_text.h"
 
@@ -49,12 +55,16 @@ struct EventChannel {
     int inFlight = 0;                    // threads using `wake` outside the lock
     std::condition_variable idle;        // notified whenever inFlight drops
     // JS thread only.
-    std::vector<CallbackContext> spare;  // emptied storage, swapped in for the next batch
+    std::vector<CallbackContext> spare;    // emptied storage, swapped in for the next batch
+    std::vector<CallbackContext> pending;  // the batch being delivered, a slice per wake-up
+    size_t delivered = 0;                  // pending's events up to here are delivered
+    bool resumeHeld = false;               // `wake` acquired until the rest of pending is woken for
+    bool restKeepsAlive = false;           // `wake` is ref'd until the rest of pending is delivered
+    EventGroups *groups = nullptr;         // its environment's group calls
     napi_ref listener = nullptr;
-    unsigned listenerSets = 0;  // counts replacements, so a delivery reads the listener anew
-    bool textAlways = false;    // the listener gets a text argument, undefined when there is none
-    bool keepsAlive = false;    // `wake` is ref'd: its environment was held when last looked at
-    uint64_t holdsSeen = 0;     // holds_changed() when last looked at
+    bool textAlways = false;  // the listener gets a text argument, undefined when there is none
+    bool keepsAlive = false;  // `wake` is ref'd: its environment was held when last looked at
+    uint64_t holdsSeen = 0;   // holds_changed() when last looked at
 };
 
 // A channel for env's JS thread delivering to listener (owned from here on, may be null); null
@@ -67,7 +77,8 @@ EventChannel *make_channel(napi_env env, napi_ref listener, bool routed,
 // release; the channel is freed on its JS thread after its last delivery.
 void release_channel_locked(std::unique_lock<std::mutex> &lock, EventChannel &channel);
 // Replaces the listener of a channel, on its JS thread; a batch being delivered goes on with the
-// new one. With textAlways, an event without a text gets undefined in its place.
+// new one from the next event on. With textAlways, an event without a text gets undefined in its
+// place.
 void set_channel_listener(EventChannel &channel, napi_ref listener, bool textAlways = false);
 
 // The loop end slot's holder: the route of the player goes once its last event is queued; a

@@ -10,7 +10,7 @@ const logfilePath = JSON.stringify(require.resolve('./logfile.js'));
 const log = hilog();
 const { loadModule, buildDir } = require('./loader.js');
 const { until, child } = require('./proxy_helpers.js');
-const { emulated } = require('./node_child.js');
+const { emulated, runNode } = require('./node_child.js');
 
 const m = loadModule();
 m._nativeOpenlog('delivery');
@@ -319,22 +319,44 @@ test('routed: a new engine player under one id: new serial; late events keep the
   m._setRoutedListener(null);
 });
 
-test('routed: a listener replaced inside a batch hands the rest of the batch to the new one',
+test('routed: a listener replaced or removed inside a batch: each event to the one set then',
   async () => {
-  const first = [];
-  const second = [];
-  const next = (player, what, param1) => second.push(param1);
-  m._setRoutedListener((player, what, param1) => {
-    first.push(param1);
-    if (param1 === 3) m._setRoutedListener(next);
-  });
+  // The five events are queued before any is delivered: one batch, one group of calls.
+  const cases = [['replaced', true, [[1, 2, 3], [4, 5]]], ['removed', false, [[1, 2, 3], []]]];
   m._setMessageListener('delivery', () => {});
-  const { id } = startRouted('502,1;502,2;502,3;502,4;502,5;4731');
-  blockUntilRead(4731);  // all five are queued: one batch
-  await until(() => first.length + second.length === 5, 'the batch');
-  m._release(id);
-  assert.deepStrictEqual([first, second], [[1, 2, 3], [4, 5]]);
+  for (const [name, replace, expected] of cases) {
+    const first = [];
+    const second = [];
+    const next = (player, what, param1) => second.push(param1);
+    m._setRoutedListener((player, what, param1) => {
+      first.push(param1);
+      if (param1 === 3) m._setRoutedListener(replace ? next : null);
+    });
+    const marker = 4731 + expected[1].length;
+    const { id } = startRouted(`502,1;502,2;502,3;502,4;502,5;${marker}`);
+    blockUntilRead(marker);
+    await until(() => first.length >= 3, `the batch (${name})`);
+    // A later player's events come after any of the batch's rest.
+    m._setRoutedListener(next);
+    const later = startRouted('502,6;4739');
+    await until(() => second.includes(6), `the later player (${name})`);
+    m._release(id);
+    m._release(later.id);
+    assert.deepStrictEqual([first, second.slice(0, -1)], expected, name);
+  }
   m._setRoutedListener(null);
+});
+
+test('where scripts run nothing, as on the device: a call per event, with the same meanings',
+  { skip: process.env.KAVORI_MODULE_FILE !== undefined }, async () => {
+  // This file's delivery cases, run alone against the module built with such a napi_run_script.
+  const cases = ['arguments', 'one batch of many kinds', 'two players', 'a listener that throws',
+    'replaced or removed inside a batch', 'routed: 6 players'];
+  const r = await runNode([`--test-name-pattern=${cases.join('|')}`, __filename],
+    { env: { KAVORI_MODULE_FILE: 'libkavori_no_script_napi.so' } });
+  const passed = r.stdout.split('\n').filter((l) => /^ok \d+ - /.test(l) && !l.includes('# SKIP'));
+  assert.strictEqual(r.status, 0, `${r.stdout}\n${r.stderr}`);
+  assert.strictEqual(passed.length, 7, r.stdout);
 });
 
 // Runs body in a child process with the event bench's addon (which carries its own copy of the
@@ -394,6 +416,60 @@ test('a flood that outpaced the JS thread gives its buffers back while a trickle
   assert.strictEqual(r.status, 0, r.err);
   if (emulated) return;  // every event delivered; the memory figures read 0 there
   assert.ok(Number(r.out) < 96, `${r.out} MB kept while the trickle follows the floods`);
+});
+
+test('a flood lets its thread\'s loop run while it is delivered, and loses nothing, in order',
+  async () => {
+  // One producer floods a JS thread held until the whole flood is queued, so that one wake-up
+  // finds all of it. An immediate and a timer set then must run while most of it is undelivered;
+  // every event must come, in order. On the main thread, and in a worker of its own.
+  const flood = `
+    async function flood() {
+      const path = require('node:path');
+      const { until } = require(${JSON.stringify(require.resolve('./proxy_helpers.js'))});
+      const addon = { exports: {} };
+      process.dlopen(addon, path.join(${JSON.stringify(buildDir)}, 'kavori_bench_events.node'));
+      const bench = addon.exports;
+      const N = 2000000;
+      let got = 0;
+      let disorder = 0;
+      bench._setMessageListener('flood', (what, seq) => { if (seq !== got++) disorder++; });
+      bench.produceBridge(1, N, 0);
+      bench.join();
+      const seen = await Promise.all([new Promise((r) => setImmediate(() => r(got))),
+        new Promise((r) => setTimeout(() => r(got), 0))]);
+      await until(() => got === N, () => got + ' events', 120000);
+      return { undelivered: seen.map((n) => N - n > 0), got, disorder };
+    }`;
+  const cases = [
+    ['main thread', 'flood().then((r) => console.log(JSON.stringify(r)));'],
+    ['worker', `const { Worker } = require('node:worker_threads');
+      new Worker(${JSON.stringify(flood)} + 'flood().then((r) => ' +
+        'require("node:worker_threads").parentPort.postMessage(r));', { eval: true })
+        .on('message', (r) => console.log(JSON.stringify(r)));`],
+  ];
+  for (const [where, run] of cases) {
+    const r = await child(`${flood}\n${run}`);
+    assert.strictEqual(r.status, 0, r.err);
+    assert.deepStrictEqual(JSON.parse(r.out), { undelivered: [true, true], got: 2000000,
+      disorder: 0 }, where);
+  }
+});
+
+test('a flood begun is delivered whole, also once nothing else keeps its thread\'s loop running',
+  async () => {
+  // An interval keeps the loop running until the first event; the rest of the flood must come
+  // before the process ends all the same, as when one wake-up delivered all of it.
+  const r = await withBench(`
+      const N = 1000000;
+      let got = 0;
+      const keep = setInterval(() => {}, 1000);
+      bench._setMessageListener('flood', () => { if (got++ === 0) clearInterval(keep); });
+      bench.produceBridge(1, N, 0);
+      bench.join();
+      process.on('exit', () => console.log(got));`);
+  assert.strictEqual(r.status, 0, r.err);
+  assert.strictEqual(r.out, '1000000');
 });
 
 test('routed: an engine player that posts before its creator has it is routed all the same',

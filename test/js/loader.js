@@ -12,7 +12,9 @@ let hostExports = null;
 function loadModule() {
   if (moduleExports === null) {
     const mod = { exports: {} };
-    process.dlopen(mod, path.join(buildDir, 'libkavoriplayer_audio_napi.so'));
+    // KAVORI_MODULE_FILE: a copy of the module built for a test (test/CMakeLists.txt).
+    const file = process.env.KAVORI_MODULE_FILE || 'libkavoriplayer_audio_napi.so';
+    process.dlopen(mod, path.join(buildDir, file));
     moduleExports = mod.exports;
   }
   return moduleExports;

@@ -32,7 +32,7 @@ declare -A guard=(
     [speed_not_read_back]="har/test/speed.test.js:a speed the engine refuses"
     [engine_reports_rate_unplayed]="har/test/speed.test.js:the engine plays at the speed set"
     [meta_on_first_track]="har/test/tracks.test.js:two audio tracks"
-    [repeated_number_not_compared]="test/js/events_delivery.test.js:one batch of many kinds"
+    [repeated_number_not_compared]="test/js/events_delivery.test.js:as on the device"
     [event_slots_swapped]="har/test/player.test.js:every event kind and notice reaches"
     [text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
     [child_keeps_colour]="test/js/node_child.test.js:plain numbers"
@@ -58,6 +58,15 @@ declare -A guard=(
     [batch_order_reversed]="test/js/events_delivery.test.js:each its own events in order, in both"
     [loop_end_overtakes_batch]="test/js/events_delivery.test.js:ended mid-flood"
     [error_hold_checked_per_batch]="test/js/events_routing.test.js:engine failed no longer keeps"
+    [group_text_dropped]="test/js/events_delivery.test.js:arguments: three numbers"
+    [group_text_slot_ignored]="test/js/events_delivery.test.js:routed arguments"
+    [group_throw_skips_rest]="test/js/events_delivery.test.js:a listener that throws"
+    [group_ignores_replacement]="test/js/events_delivery.test.js:replaced or removed inside a batch"
+    [removal_not_marked]="test/js/events_delivery.test.js:replaced or removed inside a batch"
+    [groups_shared_by_environments]="test/js/events_routing.test.js:routes nothing"
+    [flood_not_sliced]="test/js/events_delivery.test.js:flood lets its thread"
+    [owed_wake_up_dropped]="test/js/events_delivery.test.js:trickle follows"
+    [rest_not_kept_alive]="test/js/events_delivery.test.js:begun is delivered whole"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -74,6 +83,7 @@ build() {
 # What the node guards load; a native guard's binary is built on its own, as a mutant of the module
 # may not link into it.
 js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_bench_floor kavori_test_host)
+js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_test_host kavori_no_script_napi)
 build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do
