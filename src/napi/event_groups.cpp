@@ -212,8 +212,10 @@ void EventGroups::Teardown(void *arg) {
 
 size_t EventGroups::Call(Shape shape, napi_value listener, const CallbackContext *events,
                          size_t count) {
-    size_t called = shared_ != nullptr ? CallGroup(shape, listener, events, count)
-                                       : CallEach(shape, listener, events, count);
+    // A lone event, the usual wake-up of a player that posts a few a second, goes straight to the
+    // listener: the group function would add a call of its own, rarely compiled at that pace.
+    size_t called = shared_ != nullptr && count > 1 ? CallGroup(shape, listener, events, count)
+                                                    : CallEach(shape, listener, events, count);
     return called == 0 ? kEnded : called;  // never 0: the caller always moves on
 }
 

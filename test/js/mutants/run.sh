@@ -82,8 +82,8 @@ build() {
 }
 # What the node guards load; a native guard's binary is built on its own, as a mutant of the module
 # may not link into it.
-js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_bench_floor kavori_test_host)
-js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_test_host kavori_no_script_napi)
+js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_bench_floor kavori_test_host
+    kavori_no_script_napi)
 build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do
