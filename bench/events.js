@@ -12,7 +12,7 @@
 // drain is compared with the RSS before.
 const path = require('node:path');
 const { loadModule, buildDir } = require('../test/js/loader.js');
-const { deliverGroup, record } = require('./lib/common.js');
+const { cpuNs, deliverGroup, median, record } = require('./lib/common.js');
 
 const ROUNDS = 5;
 const EVENTS = 1_000_000;        // per throughput run, over all producers
@@ -30,12 +30,6 @@ const bench = addon.exports;
 
 const nowNs = () => process.hrtime.bigint();
 const nowMicros = () => Number(process.hrtime.bigint() / 1000n) % 2 ** 30;
-const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
-// CPU nanoseconds of all the process's threads since `since` (a process.cpuUsage()).
-const cpuNs = (since) => {
-  const used = process.cpuUsage(since);
-  return (used.user + used.system) * 1000;
-};
 
 // One listener for every path; what it does per event is chosen per run.
 let count = 0;

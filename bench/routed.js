@@ -11,18 +11,12 @@
 // leaves alone, unlike the wall time. Per-event cost a / b, median over ROUNDS rounds whose order
 // alternates. Goal: a / b <= 1.15.
 const { execFileSync } = require('node:child_process');
+const { cpuNs, median } = require('./lib/common.js');
 
 const ROUNDS = 7;
 const REPS = 3;
 const EVENTS = 500_000;
-const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 const script = (count) => `script:200;502,1,2*${count}`;
-
-// CPU nanoseconds spent since since (a process.cpuUsage()).
-const cpuNs = (since) => {
-  const used = process.cpuUsage(since);
-  return (used.user + used.system) * 1000;
-};
 
 // CPU nanoseconds per event of one pass on side, in this process.
 async function pass(side, count, round) {
