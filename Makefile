@@ -3,6 +3,15 @@ SHELL := /bin/bash
 # CMake's makefiles run make within make, which would print each directory it enters and leaves.
 MAKEFLAGS += --no-print-directory
 JOBS ?= 2
+# Under make -j a build joins make's jobserver, which only a '+' line hands on, and keeps to its
+# job count; a -j of its own would leave it ("-jN forced in submake"). Alone it runs $(JOBS) jobs.
+# Not under -n, -q or -t, which a '+' line would not obey (check-setup-order reads make -pq).
+make_letters = $(filter-out -%,$(firstword $(MAKEFLAGS)))
+share_jobs = $(if $(findstring --jobserver,$(MAKEFLAGS)),$(if $(findstring n,$(make_letters))$(findstring q,$(make_letters))$(findstring t,$(make_letters)),,1))
+plus_jobserver = $(if $(share_jobs),+)
+build_jobs = $(if $(share_jobs),,-j$(JOBS))
+# Scripts that build take -j$JOBS themselves: they get make's flags without the jobserver.
+own_jobs = MAKEFLAGS=--no-print-directory
 # Sets rt to the path of g++'s sanitizer runtime $(1), looked up as the recipe runs: on a fresh
 # machine g++ exists only once the target's setup has installed it.
 runtime = rt=$$(g++ -print-file-name=$(1)) && [ "$$rt" != $(1) ] || { echo "$(1): g++ has no such runtime" >&2; exit 1; }
@@ -35,7 +44,7 @@ build/Makefile: CMakeLists.txt | setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: build/Makefile | setup
-	cmake --build build -j$(JOBS)
+	$(plus_jobserver)cmake --build build $(build_jobs)
 
 demo: build
 	node examples/demo.js
@@ -61,7 +70,7 @@ ASAN_NODE_ENV := KAVORI_BUILD_DIR=build-asan ASAN_OPTIONS=detect_leaks=0:allow_u
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 build-asan: | setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=address >/dev/null
-	cmake --build build-asan -j$(JOBS)
+	$(plus_jobserver)cmake --build build-asan $(build_jobs)
 
 test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -85,7 +94,7 @@ TSAN_JS := test/js/events_delivery.test.js test/js/events_teardown.test.js test/
 	test/js/streams.test.js
 build-tsan: | setup
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAVORI_SANITIZE=thread >/dev/null
-	cmake --build build-tsan -j$(JOBS)
+	$(plus_jobserver)cmake --build build-tsan $(build_jobs)
 
 test-tsan: build-tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CLEAN_TMP) ctest --output-on-failure
@@ -96,7 +105,7 @@ test-tsan: build-tsan
 FUZZ_SECONDS ?= 60
 fuzz: | setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build build-fuzz -j$(JOBS)
+	$(plus_jobserver)cmake --build build-fuzz $(build_jobs)
 	@for f in build-fuzz/*_fuzz; do \
 		[ -x "$$f" ] || continue; \
 		echo "fuzz: $$f for $(FUZZ_SECONDS) s"; \
@@ -106,16 +115,16 @@ fuzz: | setup
 
 # Wrong versions of the event texts the fuzzer must catch, each within FUZZ_SECONDS.
 fuzz-mutants: | setup
-	FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
+	$(own_jobs) FUZZ_SECONDS=$(FUZZ_SECONDS) bash test/fuzz/mutants/run.sh
 
 # The registry built without its reader wait, which the worker stress test must catch under ASan;
 # slow (about 15 minutes), so not in CI.
 registry-mutant: | setup
-	bash test/mutants/registry.sh
+	$(own_jobs) bash test/mutants/registry.sh
 
 # Wrong versions of the module that the JS tests must catch.
 js-mutants: | setup
-	bash test/js/mutants/run.sh $(MUTANTS)
+	$(own_jobs) bash test/js/mutants/run.sh $(MUTANTS)
 
 # The ArkTS package as ohpm packs it (build/pack/*.har), with the device build's library in
 # libs/arm64-v8a, its file list and the paths it must hold, and the example app module checked
@@ -133,7 +142,7 @@ pack: check-device
 
 build-bench: | setup
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build build-bench -j$(JOBS)
+	$(plus_jobserver)cmake --build build-bench $(build_jobs)
 
 # Every bench/*.js (CPU time and rates, interleaved rounds, medians), then the goals table; fails
 # only when a bench fails. Figures go to build-bench/bench-results, which both targets share.
@@ -149,7 +158,7 @@ bench-count: build-bench
 # one after the other, and the goals table before and after side by side.
 BASE ?= f0f5f82
 bench-compare: build-bench
-	JOBS=$(JOBS) bash bench/before_after.sh $(BASE)
+	$(own_jobs) JOBS=$(JOBS) bash bench/before_after.sh $(BASE)
 
 # Device build check: the module cross-built for arm64-v8a through a toolchain file used as the
 # SDK's is, against a stand-in SDK (musl, stub libraries, Node-API names of the module's lowest API
@@ -166,13 +175,13 @@ check-device: | setup-device
 		-DOHOS_ARCH=arm64-v8a -DOHOS_STL=c++_shared -DOHOS_CHECK_SDK=$(CURDIR)/$(DEVICE_DIR)/sdk \
 		-DKAVORI_ENGINE_DIR=$(CURDIR)/$(DEVICE_DIR)/sdk/engine -DKAVORI_WERROR=ON \
 		-DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(DEVICE_DIR)/module -j$(JOBS)
+	$(plus_jobserver)cmake --build $(DEVICE_DIR)/module $(build_jobs)
 	$(call DEVICE_CHECK,$(DEVICE_DIR)/module/libkavoriplayer_audio_napi.so)
-	libs=$$(JOBS=$(JOBS) bash scripts/ohos-check-profile.sh $(DEVICE_DIR)/profile $(DEVICE_DIR)/sdk) && \
+	libs=$$($(own_jobs) JOBS=$(JOBS) bash scripts/ohos-check-profile.sh $(DEVICE_DIR)/profile $(DEVICE_DIR)/sdk) && \
 		for lib in $$libs; do $(call DEVICE_CHECK,$$lib) || exit 1; done
 
 check-device-proof: build check-device
-	bash test/elf/prove_device_check.sh
+	$(own_jobs) bash test/elf/prove_device_check.sh
 
 # The host build cross-built for aarch64 (Debian's cross compiler) and run under qemu-aarch64-static:
 # the native test binaries, then the node suites, each file in the emulated node (its own test
@@ -191,7 +200,7 @@ build-arm64: | setup-arm64
 	bash scripts/arm64-sysroot.sh $(ARM64_SYSROOT)
 	cmake -S . -B $(ARM64_DIR)/build -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm64-linux.toolchain.cmake \
 		-DARM64_SYSROOT=$(ARM64_SYSROOT) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build $(ARM64_DIR)/build -j$(JOBS)
+	$(plus_jobserver)cmake --build $(ARM64_DIR)/build $(build_jobs)
 
 # CI runs the module's suites; the package's, JS over the same native calls and most of the
 # emulated time, run beside them in test-arm64-har.
@@ -205,7 +214,7 @@ test-arm64-har: build-arm64
 # A fault only arm64 has (plain char read as signed) that test-arm64's native run must catch and
 # the host's must not.
 arm64-mutant: build-arm64
-	bash test/mutants/arm64.sh $(ARM64_SYSROOT)
+	$(own_jobs) bash test/mutants/arm64.sh $(ARM64_SYSROOT)
 
 format: | setup
 	clang-format -i $$(git ls-files '*.c' '*.cpp' '*.h')
