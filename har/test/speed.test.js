@@ -1,7 +1,7 @@
 'use strict';
-// Speed as on the platform: the pace the engine's position keeps at each speed, measured against
-// the monotonic clock beside a 1x measure of the same run; speedDone; refusals as 801 that leave
-// the speed in effect; 401 for values that are no PlaybackSpeed.
+// Speed as on the platform: the pace the engine's position keeps at each speed over its fastest
+// stretch, measured against the monotonic clock beside a 1x measure of the same run; speedDone;
+// refusals as 801 that leave the speed in effect; 401 for values that are no PlaybackSpeed.
 const test = require('../../test/js/limited_test.js');
 const assert = require('node:assert');
 const path = require('node:path');
@@ -14,18 +14,43 @@ const { until } = require('../../test/js/proxy_helpers.js');
 const S = kv.PlaybackSpeed;
 const tone = path.join(root, 'examples', 'media', 'tone.m4a');
 
-// Media milliseconds per wall millisecond while the position advances by spanMs. Each sample
-// reads the clock and the position back to back, so a loaded machine delays the waiting, not the
-// measure.
+// The shortest stretch of wall time a pace is read over: the position comes from the kernel's tick
+// clock (4 ms here) in whole milliseconds, and each reading's time is known to 1 ms; over 150 ms
+// that is an error of at most 6% at the speeds tried.
+const WINDOW_MS = 150;
+
+// One reading of the position with its time, or null when the thread was held up between the
+// clock reads around it (a busy machine), which leaves the time of the reading unknown.
+function sample(player) {
+  const before = Number(process.hrtime.bigint()) / 1e6;
+  const at = player.currentTime;
+  const after = Number(process.hrtime.bigint()) / 1e6;
+  return after - before <= 2 ? [(before + after) / 2, at] : null;
+}
+
+// The highest media ms per wall ms over any stretch of at least WINDOW_MS while the position
+// advances by spanMs. A reader starved on a busy machine holds the position at the end of what it
+// read, and goes on from there: stalls only slow the stretches they fall in, and the position
+// never runs ahead of its speed, so the fastest stretch is the engine's own pace.
 async function pace(player, spanMs) {
-  const sample = () => [Number(process.hrtime.bigint()) / 1e6, player.currentTime];
-  const [t0, p0] = sample();
-  let last = [t0, p0];
+  const samples = [];
   await until(() => {
-    last = sample();
-    return last[1] >= p0 + spanMs;
-  }, `the position to pass ${p0 + spanMs}`);
-  return (last[1] - p0) / (last[0] - t0);
+    const s = sample(player);
+    if (s) samples.push(s);
+    return samples.length > 0 && samples[samples.length - 1][1] >= samples[0][1] + spanMs;
+  }, () => `the position to pass ${samples.length ? samples[0][1] + spanMs : 'its start'}`);
+  return fastest(samples);
+}
+
+function fastest(samples) {
+  let best = NaN;
+  for (let i = 0, j = 0; i < samples.length; i++) {
+    while (j < samples.length && samples[j][0] - samples[i][0] < WINDOW_MS) j++;
+    if (j === samples.length) break;
+    const rate = (samples[j][1] - samples[i][1]) / (samples[j][0] - samples[i][0]);
+    if (!(rate <= best)) best = rate;
+  }
+  return best;
 }
 
 test('the engine plays at the speed set, fractions included, as its position shows', async (t) => {
@@ -50,10 +75,11 @@ test('the engine plays at the speed set, fractions included, as its position sho
     const two = S.SPEED_FORWARD_2_00_X;
     t.diagnostic(`pace at 1x ${paces[S.SPEED_FORWARD_1_00_X].toFixed(3)}, 2x ` +
       `${paces[two].toFixed(3)} (ratio ${ratio(two).toFixed(3)})`);
+    // Within 10%: the nearest speeds (1.75x beside 2x) differ by 12.5%.
     for (const [speed, rate] of [[S.SPEED_FORWARD_1_00_X, 1], [S.SPEED_FORWARD_2_00_X, 2],
       [S.SPEED_FORWARD_0_50_X, 0.5], [S.SPEED_FORWARD_1_25_X, 1.25]]) {
-      assert.ok(Math.abs(paces[speed] / rate - 1) < 0.15, `${rate}x: ${paces[speed]}`);
-      assert.ok(Math.abs(ratio(speed) / rate - 1) < 0.15, `${rate}x against 1x: ${ratio(speed)}`);
+      assert.ok(Math.abs(paces[speed] / rate - 1) < 0.1, `${rate}x: ${paces[speed]}`);
+      assert.ok(Math.abs(ratio(speed) / rate - 1) < 0.1, `${rate}x against 1x: ${ratio(speed)}`);
     }
     assert.deepStrictEqual(done, [S.SPEED_FORWARD_1_00_X, S.SPEED_FORWARD_2_00_X,
       S.SPEED_FORWARD_0_50_X, S.SPEED_FORWARD_1_25_X]);
