@@ -61,6 +61,7 @@ test: build
 		|| { echo "check-setup-order missed a configure step beside setup"; exit 1; }
 	@rm build/order-mutant.mk
 	bash scripts/check-setup-order.sh
+	$(CLEAN_TMP) bash test/scripts/debian_arm64.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
