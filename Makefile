@@ -62,6 +62,7 @@ test: build
 	@rm build/order-mutant.mk
 	bash scripts/check-setup-order.sh
 	$(CLEAN_TMP) bash test/scripts/debian_arm64.sh
+	$(CLEAN_TMP) bash test/scripts/setup_node.sh
 	cd build && $(CLEAN_TMP) ctest --output-on-failure
 	KAVORI_BUILD_DIR=build $(CLEAN_TMP) $(NODE_TEST) $(JS_TESTS)
 
