@@ -7,7 +7,8 @@ JOBS ?= 2
 # job count; a -j of its own would leave it ("-jN forced in submake"). Alone it runs $(JOBS) jobs.
 # Not under -n, -q or -t, which a '+' line would not obey (check-setup-order reads make -pq).
 make_letters = $(filter-out -%,$(firstword $(MAKEFLAGS)))
-share_jobs = $(if $(findstring --jobserver,$(MAKEFLAGS)),$(if $(findstring n,$(make_letters))$(findstring q,$(make_letters))$(findstring t,$(make_letters)),,1))
+dry_run = $(findstring n,$(make_letters))$(findstring q,$(make_letters))$(findstring t,$(make_letters))
+share_jobs = $(if $(findstring --jobserver,$(MAKEFLAGS)),$(if $(dry_run),,1))
 plus_jobserver = $(if $(share_jobs),+)
 build_jobs = $(if $(share_jobs),,-j$(JOBS))
 # Scripts that build take -j$JOBS themselves: they get make's flags without the jobserver.

@@ -28,7 +28,8 @@ arm64_lists() {
 # apt's notes on sources without arm64 packages would only be noise; its errors show, and the
 # lists that did come are enough to go on with.
 arm64_update() {
-    { apt-get "${arm64_apt_args[@]}" update 2>&1 >/dev/null || true; } | { grep -v '^N: ' >&2 || true; }
+    { apt-get "${arm64_apt_args[@]}" update 2>&1 >/dev/null || true; } |
+        { grep -v '^N: ' >&2 || true; }
     [ -z "$(arm64_lists)" ] || return 0
     echo "debian-arm64: no arm64 package list came from this system's apt sources" \
         "($(apt-get "${arm64_apt_args[@]}" --print-uris update 2>/dev/null |

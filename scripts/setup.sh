@@ -140,15 +140,15 @@ done
 # The tests run node --test with --test-concurrency, there since Node.js 18.19 (20.10 on 20), which
 # Debian 12's current release has (it shipped 18.13); the module needs Node-API 8, which every such
 # node has. The Node-API headers come from npm.
-node_need="Node.js 18.19 or later (20.10 or later on 20): make test runs node --test --test-concurrency"
+node_need="Node.js 18.19 or later (20.10 on 20): make test runs node --test --test-concurrency"
 node_fits() { command -v node >/dev/null && node --test-concurrency=1 -e 0 >/dev/null 2>&1; }
-node_found() { echo "node $(node --version 2>/dev/null || echo '(no version)') at $(command -v node)"; }
+node_found() { echo "node $(node --version 2>/dev/null) at $(command -v node)"; }
 if command -v node >/dev/null && ! node_fits; then
     # apt upgrades only its own node; one installed otherwise may come first in PATH anyway.
     if ! dpkg -S "$(readlink -f "$(command -v node)")" >/dev/null 2>&1; then
         say "FAILED: $(node_found) is too old: the tests need $node_need."
-        say "It was not installed by apt, so setup leaves it: upgrade it, or put a newer node first" \
-            "in PATH, then run make again."
+        say "It was not installed by apt, so setup leaves it: upgrade it, or put a newer node" \
+            "first in PATH, then run make again."
         exit 1
     fi
     say "node: $(node_found) is too old (the tests need $node_need): apt upgrades it"
@@ -196,8 +196,9 @@ if ! node_fits; then
     say "FAILED: $(node_found) after apt, the newest this machine's apt sources offer" \
         "($(apt-cache policy nodejs 2>/dev/null | sed -n 's/^ *Candidate: //p'))," \
         "and the tests need $node_need."
-    say "Debian 12's current release and its security updates have 18.20: point the apt sources" \
-        "at a current Debian 12 mirror, or install a newer Node.js another way, then run make again."
+    say "Debian 12's current release and its security updates have 18.20: point the apt" \
+        "sources at a current Debian 12 mirror, or install a newer Node.js another way, then run" \
+        "make again."
     exit 1
 fi
 

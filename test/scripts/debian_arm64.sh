@@ -1,59 +1,45 @@
 #!/usr/bin/env bash
-# scripts/debian-arm64.sh takes its packages from the sources apt is configured with: here local
-# arm64 repositories named the ways a system names them (sources.list, a deb822 .sources file),
-# one limited to amd64, and a switch from one to another. No network; leaves nothing behind.
+# scripts/debian-arm64.sh takes its packages from the apt sources this system is configured with:
+# local arm64 repositories named in sources.list or in a deb822 .sources file, a switch from one to
+# the other, and one limited to amd64. No network; leaves nothing behind.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/debian-arm64.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+export APT_CONFIG=$work/apt.conf
+printf 'Dir::Etc::SourceList "%s/list";\nDir::Etc::SourceParts "%s/parts";\n' "$work" "$work" >"$APT_CONFIG"
 
-# repo NAME VERSION: a repository with suite kv, component main, of kv-app, which depends on
-# kv-lib, both arm64.
-repo() {
-    local p
-    mkdir -p "$work/$1/pool" "$work/$1/dists/kv/main/binary-arm64"
+# Repository NAME, suite kv, component main: kv-app VERSION, which depends on kv-lib.
+for repo in one:1.0 two:2.0; do
+    name=${repo%:*} version=${repo#*:}
+    mkdir -p "$work/$name/dists/kv/main/binary-arm64"
     for p in kv-app kv-lib; do
         mkdir -p "$work/pkg/$p/DEBIAN"
-        printf 'Package: %s\nVersion: %s\nArchitecture: arm64\nMaintainer: t <t@example.org>\nDescription: t\n' \
-            "$p" "$2" >"$work/pkg/$p/DEBIAN/control"
-        if [ "$p" = kv-app ]; then echo 'Depends: kv-lib' >>"$work/pkg/$p/DEBIAN/control"; fi
-        dpkg-deb -Zgzip --build "$work/pkg/$p" "$work/$1/pool/${p}_$2_arm64.deb" >/dev/null
+        printf 'Package: %s\nVersion: %s\nArchitecture: arm64\nMaintainer: t <t@example.org>\n%s\n%s\n' \
+            "$p" "$version" 'Description: t' "$([ $p = kv-lib ] || echo 'Depends: kv-lib')" \
+            | grep . >"$work/pkg/$p/DEBIAN/control"
+        dpkg-deb -Zgzip --build "$work/pkg/$p" "$work/$name/${p}_${version}_arm64.deb" >/dev/null
     done
-    (cd "$work/$1" && dpkg-scanpackages -m pool /dev/null >dists/kv/main/binary-arm64/Packages 2>/dev/null)
-}
-repo one 1.0
-repo two 2.0
+    (cd "$work/$name" && dpkg-scanpackages -m . >dists/kv/main/binary-arm64/Packages 2>/dev/null)
+done
 
-# configure SOURCES_LIST [NAME.sources TEXT]: the system's apt sources as apt reads them.
-configure() {
-    rm -rf "$work/etc" && mkdir -p "$work/etc/parts"
-    printf '%s\n' "$1" >"$work/etc/sources.list"
-    if [ $# -gt 1 ]; then printf '%s\n' "$3" >"$work/etc/parts/$2"; fi
-    printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\n' \
-        "$work/etc/sources.list" "$work/etc/parts" >"$work/etc/apt.conf"
-}
-export APT_CONFIG=$work/etc/apt.conf
-
-# check NAME DEBS WANT: the closure of kv-app and the file fetch_debs fetches, or the failure.
-check() {
-    local got
+status=0
+deb822='Types: deb\nURIs: file:@/two\nSuites: kv\nComponents: main\nTrusted: yes'
+# case | sources.list (@: the work folder) | parts/x.sources | package folder | closure|fetched
+while IFS='|' read -r name list sources debs want; do
+    rm -rf "$work/parts" && mkdir "$work/parts" && echo "${list//@/$work}" >"$work/list"
+    [ -z "$sources" ] || printf "${sources//@/$work}\n" >"$work/parts/x.sources"
     got=$( (. "$root/scripts/debian-arm64.sh"
-            arm64_closure "$2" kv-app | paste -sd ' ' -
-            fetch_debs "$2" kv-app >/dev/null && ls "$2" | grep '\.deb$' | paste -sd ' ' -) 2>&1 |
-        sed -n '1,2p;/no arm64 package list/p' | paste -sd '|' -) || true
-    if [[ "$got" != $3 ]]; then
-        echo "debian_arm64: $1: got '$got', want '$3'" >&2
-        exit 1
-    fi
-}
-
-configure "deb [trusted=yes] file:$work/one kv main"
-check 'sources.list' "$work/a" 'kv-lib kv-app|kv-app_1.0_arm64.deb'
-configure '' two.sources "$(printf 'Types: deb\nURIs: file:%s\nSuites: kv\nComponents: main\nTrusted: yes' "$work/two")"
-check 'a deb822 .sources file' "$work/b" 'kv-lib kv-app|kv-app_2.0_arm64.deb'
-# Lists fetched for other sources are not reused: the folder of the first case, now served by two.
-rm "$work"/a/*.deb
-check 'sources changed since the lists were fetched' "$work/a" 'kv-lib kv-app|kv-app_2.0_arm64.deb'
-configure "deb [arch=amd64 trusted=yes] file:$work/one kv main"
-check 'a source limited to amd64' "$work/c" "*no arm64 package list*file:$work/one*"
-echo "debian_arm64: packages come from the configured sources, in both formats, none from others"
+            arm64_closure "$work/$debs" kv-app | paste -sd ' ' -
+            fetch_debs "$work/$debs" kv-app >/dev/null && ls "$work/$debs" | grep 'deb$') 2>&1 |
+        paste -sd '|' -) || true
+    # shellcheck disable=SC2053 # the wanted text is a pattern
+    [[ "$got" == ${want//@/$work} ]] || { echo "debian_arm64: $name: got '$got'" >&2; status=1; }
+done <<CASES
+sources.list|deb [trusted=yes] file:@/one kv main||a|kv-lib kv-app|kv-app_1.0_arm64.deb
+a .sources file||$deb822|b|kv-lib kv-app|kv-app_2.0_arm64.deb
+sources changed since the lists came|deb [trusted=yes] file:@/two kv main||a|kv-lib kv-app|kv-app_1.0_arm64.deb
+a source limited to amd64|deb [arch=amd64 trusted=yes] file:@/one kv main||c|*no arm64 package list*file:@/one/dists/kv*
+CASES
+[ $status -ne 0 ] || echo "debian_arm64: packages come from the configured sources, in both formats, none from others"
+exit $status

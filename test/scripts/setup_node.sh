@@ -16,13 +16,13 @@ touch -d 2000-01-01 "$work/tree/package-lock.json"
 touch "$work/tree/node_modules/.package-lock.json"
 
 stand_in() { printf '#!/usr/bin/env bash\n%s\n' "$2" >"$work/bin/$1" && chmod +x "$work/bin/$1"; }
-# node: the version in the file version; before 18.19 it refuses --test-concurrency as node does.
-stand_in node "v=\$(cat '$work/version')
-[ \"\${1:-}\" = --version ] && { echo \"\$v\"; exit 0; }
-case \"\$*\" in *--test-concurrency*) [ \"\$v\" = v18.20.4 ] || { echo \"node: bad option: \$1\" >&2; exit 9; } ;; esac
-exec '$real_node' \"\$@\""
+# node: the version in the file version; before 18.19 it refuses --test-concurrency, as node does.
+stand_in node "v=\$(cat '$work/version'); case \"\$*\" in
+    --version) echo \"\$v\"; exit ;;
+    *--test-concurrency*) [ \"\$v\" = v18.20.4 ] || { echo \"bad option: \$1\" >&2; exit 9; } ;;
+esac; exec '$real_node' \"\$@\""
 stand_in npm 'exit 0'
-# dpkg knows the node when the file owner exists; every other package is installed.
+# dpkg owns the node when the file owner exists; every package is installed.
 stand_in dpkg "[ -e '$work/owner' ] && echo \"nodejs: \$2\""
 stand_in dpkg-query 'echo "install ok installed"'
 # apt-get install brings apt's candidate node.
@@ -32,12 +32,10 @@ stand_in apt-cache "echo \"  Candidate: \$(cat '$work/candidate')\""
 stand_in sudo '[ "$1" = -n ] && shift; [ "$1" = -v ] || [ "$1" = true ] || exec "$@"'
 
 status=0
-# name | node found | apt's? | apt's candidate | setup's exit | its output | apt's calls
+# case | node found | apt's? | apt's candidate | setup's exit | its output | apt's calls
 while IFS='|' read -r name version owner candidate want_exit want_out want_apt; do
-    echo "$version" >"$work/version"
-    echo "$candidate" >"$work/candidate"
-    rm -f "$work/owner" "$work/apt.log"
-    if [ "$owner" = yes ]; then touch "$work/owner"; fi
+    echo "$version" >"$work/version" && echo "$candidate" >"$work/candidate"
+    rm -f "$work/owner" "$work/apt.log" && if [ "$owner" = yes ]; then touch "$work/owner"; fi
     exit_code=0
     out=$(PATH="$work/bin:$PATH" bash "$work/tree/scripts/setup.sh" 2>&1) || exit_code=$?
     apt=$(paste -sd ';' "$work/apt.log" 2>/dev/null || true)
@@ -48,10 +46,10 @@ while IFS='|' read -r name version owner candidate want_exit want_out want_apt; 
         status=1
     fi
 done <<'CASES'
-a node that takes the tests' options|v18.20.4|yes|v18.20.4|0|*apt: all*present*npm:*|
-Debian 12's node as it shipped, upgraded|v18.13.0|yes|v18.20.4|0|*node v18.13.0 at*too old*apt upgrades it*npm:*|update;install -y nodejs npm
-apt has no newer node|v18.13.0|yes|v18.13.0|1|*FAILED: node v18.13.0 at*after apt*(v18.13.0)*18.19 or later*|update;install -y nodejs npm
-a node that apt did not install|v16.20.0|no|v18.20.4|1|*FAILED: node v16.20.0 at*not installed by apt*|
+a node that takes them|v18.20.4|yes|v18.20.4|0|*apt: all*present*npm:*|
+Debian 12's as it shipped|v18.13.0|yes|v18.20.4|0|*v18.13.0 at*too old*apt upgrades it*npm:*|update;install -y nodejs npm
+apt has none newer|v18.13.0|yes|v18.13.0|1|*FAILED: node v18.13.0 at*after apt*(v18.13.0)*18.19 or later*|update;install -y nodejs npm
+not apt's|v16.20.0|no|v18.20.4|1|*FAILED: node v16.20.0 at*not installed by apt*|
 CASES
-[ $status -ne 0 ] || echo "setup_node: setup takes a node that runs the tests, upgrades apt's, and says why when it cannot"
+[ $status -ne 0 ] || echo "setup_node: setup takes a node that runs the tests, upgrades apt's, and says why when not"
 exit $status
