@@ -244,7 +244,7 @@ function checkExample(archive, exampleDir) {
 }
 
 module.exports = { packedFiles, stagePackage, filesUnder, missingReferences, writeArchive,
-  checkExample, readmeLinkProblems, engineImportProblems, headingAnchors };
+  checkExample, readmeLinkProblems, engineImportProblems, undefinedSymbols };
 
 function main() {
   const arg = (flag, fallback) => {
