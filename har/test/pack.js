@@ -19,6 +19,7 @@ const PUBLISH_FILES = ['oh-package.json5', 'README.md', 'CHANGELOG.md', 'LICENSE
 const SOURCE = /\.(ets|ts)$/;
 // The module's one ABI: where an app's build takes the package's prebuilt native library.
 const ABI = 'arm64-v8a';
+const NATIVE_MODULE = 'libkavoriplayer_audio_napi.so';
 const RESOLVE_SUFFIXES = ['', '.ets', '.ts', '.d.ets', '.d.ts', '/Index.ets', '/index.ets',
   '/index.ts', '/index.d.ts'];
 
@@ -108,6 +109,67 @@ function missingReferences(moduleDir, files) {
   return problems;
 }
 
+// GitHub's anchor of each heading of a Markdown text, repeats numbered as it numbers them.
+function headingAnchors(markdown) {
+  const seen = new Map();
+  const anchors = new Set();
+  for (const [, title] of proseOf(markdown).matchAll(/^#{1,6}\s+(.*)$/gm)) {
+    const base = title.trim().toLowerCase().replace(/[^\p{L}\p{N} _-]/gu, '').replace(/ /g, '-');
+    const n = seen.get(base) || 0;
+    seen.set(base, n + 1);
+    anchors.add(n === 0 ? base : `${base}-${n}`);
+  }
+  return anchors;
+}
+
+// The text outside fenced code blocks and code spans, where links are links.
+const proseOf = (markdown) => markdown.replace(/^```[^]*?^```/gm, '').replace(/`[^`\n]*`/g, '');
+
+// Every link of the archive's README that does not land inside the archive: a scheme leaves it,
+// a relative path must name one of its files, a #section a heading of that file.
+function readmeLinkProblems(pkgDir, files, readme = 'README.md') {
+  const have = new Set(files);
+  const text = fs.readFileSync(path.join(pkgDir, readme), 'utf8');
+  const problems = [];
+  const links = [...proseOf(text).matchAll(/\]\(\s*<?([^)\s>]+)>?(?:\s+"[^"]*")?\s*\)/g),
+    ...proseOf(text).matchAll(/^\s*\[[^\]]+\]:\s*<?(\S+?)>?(?:\s|$)/gm)].map((m) => m[1]);
+  for (const link of links) {
+    if (/^[a-z][a-z0-9+.-]*:/i.test(link)) {
+      problems.push(`${readme}: link '${link}' leaves the archive`);
+      continue;
+    }
+    const [target, anchor] = link.split('#');
+    const rel = target === '' ? readme
+      : path.posix.normalize(path.posix.join(path.posix.dirname(readme), target));
+    if (rel.startsWith('../') || !(have.has(rel) || files.some((f) => f.startsWith(`${rel}/`)))) {
+      problems.push(`${readme}: link '${link}' names '${rel}', which is not in the archive`);
+    } else if (anchor !== undefined && rel.endsWith('.md') &&
+        !headingAnchors(fs.readFileSync(path.join(pkgDir, rel), 'utf8')).has(anchor)) {
+      problems.push(`${readme}: link '${link}': '${rel}' has no heading '#${anchor}'`);
+    }
+  }
+  return problems;
+}
+
+// The engine functions the README lists (the code block after its engine-imports mark) against
+// those the module imports (its undefined kvmp_* and av_* symbols), both ways.
+const ENGINE_NAME = /\b(?:kvmp|av)_[A-Za-z0-9_]+\b/g;
+function engineImportProblems(readme, imported) {
+  const block = readme.match(/<!-- engine-imports[^]*?-->\s*```[^\n]*\n([^]*?)```/);
+  if (block === null) return ['README.md: no list of the engine functions (<!-- engine-imports -->)'];
+  const listed = new Set(block[1].match(ENGINE_NAME) || []);
+  const wanted = new Set(imported.filter((n) => /^(kvmp|av)_/.test(n)));
+  return [...[...wanted].filter((n) => !listed.has(n)).sort()
+    .map((n) => `README.md: the module imports ${n}, which the engine list lacks`),
+  ...[...listed].filter((n) => !wanted.has(n)).sort()
+    .map((n) => `README.md: the engine list names ${n}, which the module does not import`)];
+}
+
+// The dynamic symbols a library takes from others.
+const undefinedSymbols = (lib) => execFileSync('nm', ['-D', '--undefined-only', lib],
+  { encoding: 'utf8' }).split('\n').map((l) => l.trim().split(/\s+/).pop()).filter(Boolean)
+  .map((n) => n.replace(/@.*$/, ''));
+
 // The archive's tree in a new scratch folder, under package/: the module's packed files, each
 // native library in libs/<abi>/, and the build profile without its native build, which names
 // the source tree's CMake project. Returns the scratch folder; the caller removes it.
@@ -182,7 +244,7 @@ function checkExample(archive, exampleDir) {
 }
 
 module.exports = { packedFiles, stagePackage, filesUnder, missingReferences, writeArchive,
-  checkExample };
+  checkExample, readmeLinkProblems, engineImportProblems, undefinedSymbols };
 
 function main() {
   const arg = (flag, fallback) => {
@@ -200,13 +262,31 @@ function main() {
     console.log(`pack: ${files.length} files, from ${moduleDir} and ` +
       `${libs.join(', ') || 'no native library'}:`);
     for (const f of files) console.log(`  ${f}`);
-    const problems = missingReferences(pkg, files);
+    const problems = [...missingReferences(pkg, files), ...readmeLinkProblems(pkg, files)];
+    const manifest = JSON5.parse(fs.readFileSync(path.join(pkg, 'oh-package.json5'), 'utf8'));
+    if (typeof manifest.repository !== 'string' || manifest.repository === '') {
+      problems.push('oh-package.json5: no repository');
+    } else if (/^<.*>$/.test(manifest.repository)) {
+      console.log(`pack: the manifest's repository is the placeholder ${manifest.repository}: ` +
+        'set the address it is published from before publishing');
+    }
+    const module = libs.find((l) => path.basename(l) === NATIVE_MODULE);
+    if (module === undefined) {
+      console.log(`pack: no ${NATIVE_MODULE} given: its engine imports are not checked`);
+    } else {
+      const imports = engineImportProblems(fs.readFileSync(path.join(pkg, 'README.md'), 'utf8'),
+        undefinedSymbols(module));
+      problems.push(...imports);
+      if (imports.length === 0) {
+        console.log(`pack: README.md lists exactly the engine functions ${NATIVE_MODULE} imports`);
+      }
+    }
     if (problems.length > 0) {
       for (const p of problems) console.log(`pack: FAILED: ${p}`);
       return 1;
     }
-    console.log('pack: main, typings dependency, native library and every relative import lie ' +
-      'inside the archive; its build profile builds nothing native');
+    console.log('pack: main, typings dependency, native library, every relative import and every ' +
+      'README link lie inside the archive; its build profile builds nothing native');
     archive = writeArchive(stage, arg('--out', path.join(root, 'build', 'pack')));
   } finally {
     fs.rmSync(stage, { recursive: true, force: true });
