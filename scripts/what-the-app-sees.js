@@ -6,7 +6,7 @@
 //   node scripts/what-the-app-sees.js --tree DIR [--only name,...] [--skip-long]
 // --only takes scenario names or group keys (ends, lengthless, opens, live, seek, sources, texts).
 // Media plays in real time: the times printed are the ones an app would wait.
-const { execFileSync } = require('node:child_process');
+const { spawnSync } = require('node:child_process');
 const dgram = require('node:dgram');
 const fs = require('node:fs');
 const http = require('node:http');
@@ -27,20 +27,17 @@ const { startServer, mp3 } = require('../test/js/stream_server.js');
 
 const FORMAT = 1;  // the engine's source option category (FORMAT_CATEGORY)
 const ENDED = ['completed', 'error', 'released'];
-const TONE = path.join(__dirname, '..', 'examples', 'media', 'tone.m4a');
+const LOOPBACK = { port: 0, host: '127.0.0.1' };
 const bytes = (text) => Buffer.byteLength(text);
 const cell = (v) => (v === undefined ? '' : String(v).replace(/\|/g, '\\|').replace(/\n/g, ' '));
 const failure = (e) => (e && e.code !== undefined ? `${e.code}/${e.engineCode ?? '-'}`
   : `exception ${e}`);
 const thrown = (e) => `thrown ${e.code ?? ''}: ${String(e.message).slice(0, 90)}`;
 
-// A timer-bound wait that gives up once its scenario ended.
-function sleep(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
-}
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // How a promise settles within ms: its value or failure, and when.
-async function outcome(promise, ms, show = (v) => (v === undefined ? 'ok' : v)) {
+async function outcome(promise, ms) {
   const t0 = Date.now();
   let timer = null;
   const limit = new Promise((resolve) => { timer = setTimeout(() => resolve(null), ms); });
@@ -48,45 +45,33 @@ async function outcome(promise, ms, show = (v) => (v === undefined ? 'ok' : v)) 
   clearTimeout(timer);
   if (r === null) return `pending after ${ms} ms`;
   const dt = Date.now() - t0;
-  return 'e' in r ? `${failure(r.e)} at ${dt} ms` : `${show(r.v)} at ${dt} ms`;
+  return `${'e' in r ? failure(r.e) : r.v ?? 'ok'} at ${dt} ms`;
 }
 
+// What one scenario holds: its server, players, and what to undo at its end.
 class Context {
   constructor() {
-    this.players = [];
-    this.cleanups = [];
-    this.closed = false;
-    this.t0 = Date.now();
-    this.shown = null;
-  }
-
-  ms() {
-    return Date.now() - this.t0;
+    Object.assign(this, { players: [], cleanups: [], closed: false, t0: Date.now(), shown: null });
   }
 
   // A player whose events are logged with their time since the scenario began; a repeat of the
   // entry before it is left out (buffering percentages).
   player(options) {
+    if (this.closed) throw new Error('the scenario is over');
     const p = kv.createPlayer(options);
     this.players.push(p);
     p.log = [];
     const add = (text) => {
       if (p.log.length === 0 || !p.log[p.log.length - 1].startsWith(`${text}@`)) {
-        p.log.push(`${text}@${this.ms()}`);
+        p.log.push(`${text}@${Date.now() - this.t0}`);
       }
     };
     p.on('stateChange', (s) => add(s));
     p.on('error', (e) => { p.lastError = e; add(`error ${failure(e)}`); });
-    p.on('durationUpdate', (d) => add(`duration ${d}`));
     p.on('bufferingUpdate', (t, v) => add(`buffering ${t},${v}`));
-    p.on('seekDone', (v) => add(`seekDone ${v}`));
-    p.on('speedDone', (v) => add(`speedDone ${v}`));
-    return p;
-  }
-
-  // The player whose events, state, error, position and duration fill the row.
-  show(p) {
-    this.shown = p;
+    for (const name of ['durationUpdate', 'seekDone', 'speedDone']) {
+      p.on(name, (v) => add(`${name.replace('Update', '')} ${v}`));
+    }
     return p;
   }
 
@@ -112,20 +97,9 @@ class Context {
   async close() {
     this.closed = true;
     for (const p of this.players) await outcome(p.release(), 5000);
-    for (const c of this.cleanups.reverse()) {
-      try {
-        await c();
-      } catch {
-        // Best effort: the temp folder and sockets are gone with the process anyway.
-      }
-    }
+    for (const c of this.cleanups.reverse()) await Promise.resolve().then(c).catch(() => {});
     await this.server.close();
   }
-}
-
-function summary(p) {
-  return { 'events (ms)': p.log.join(', '), state: p.state,
-    error: p.lastError ? failure(p.lastError) : '', position: p.currentTime, duration: p.duration };
 }
 
 const groups = [];
@@ -150,7 +124,12 @@ async function runScenario(s) {
     row.note = `stopped: ${thrown(e)}`;
   } finally {
     clearTimeout(timer);
-    if (ctx.shown) Object.assign(row, { ...summary(ctx.shown), ...row });
+    // The shown player's events, state, error, position and duration fill the row's free cells.
+    const p = ctx.shown;
+    if (p) {
+      Object.assign(row, { 'events (ms)': p.log.join(', '), state: p.state, error: p.lastError
+        ? failure(p.lastError) : '', position: p.currentTime, duration: p.duration, ...row });
+    }
     await ctx.close();
   }
   return rows ?? [row];
@@ -171,7 +150,7 @@ for (const [name, served] of [
 ]) {
   ends(name, 25000, async (ctx, row) => {
     row.served = served;
-    const p = ctx.show(ctx.player());
+    const p = ctx.shown = ctx.player();
     p.setSource(ctx.server.url('/mp3/12', served));
     await p.prepare();
     await p.play();
@@ -193,26 +172,26 @@ for (const [name, file, served] of [
 ]) {
   lengthless(name, 20000, async (ctx, row) => {
     row.served = `${file}?${served}`;
-    const p = ctx.show(ctx.player());
+    const p = ctx.shown = ctx.player();
     p.setSource(ctx.server.url(file, served));
     await p.prepare();
     row.duration = p.duration;
     row['seek(3000)'] = await outcome(p.seek(3000), 5000);
     const errors = p.lastError;
+    const done = () => p.log.some((e) => e.startsWith('speedDone'));
     p.setSpeed(kv.PlaybackSpeed.SPEED_FORWARD_2_00_X);
-    await ctx.until(() => p.lastError !== errors || p.log.some((e) => e.startsWith('speedDone')),
-      1000);
+    await ctx.until(() => p.lastError !== errors || done(), 1000);
     row['setSpeed(2x)'] = p.lastError !== errors ? `error ${failure(p.lastError)}`
-      : p.log.some((e) => e.startsWith('speedDone')) ? 'speedDone' : 'no answer in 1 s';
+      : done() ? 'speedDone' : 'no answer in 1 s';
   });
 }
 
 // Opens that stall or trickle: ms from prepare() to its answer.
 const opens = group('opens', 'Opens that stall or trickle: prepare() from the call to its answer',
-  ['scenario', 'served', 'timeout option', 'prepare()', 'state', 'events (ms)']);
+  ['scenario', 'served', 'timeout option', 'prepare()', 'requests', 'state', 'events (ms)']);
 for (const [name, file, served, timeoutUs, limitMs, long] of [
   ['M4A: 16 kB then nothing', '/media/tone.m4a', 'stall=16384', 3000000, 20000],
-  ['M4A: 16 kB then nothing (default time-out)', '/media/tone.m4a', 'stall=16384', null, 60000,
+  ['M4A: 16 kB then nothing (default time-out)', '/media/tone.m4a', 'stall=16384', null, 100000,
     true],
   ['headers trickled', '/mp3/12', 'headerRate=1', 3000000, 20000],
   ['headers for ever', '/mp3/12', 'endlessHeaders=1', 3000000, 20000],
@@ -222,10 +201,11 @@ for (const [name, file, served, timeoutUs, limitMs, long] of [
   opens(name, limitMs + 5000, async (ctx, row) => {
     row.served = `${file}?${served}`;
     row['timeout option'] = timeoutUs === null ? 'default' : `${timeoutUs / 1000} ms`;
-    const p = ctx.show(ctx.player());
+    const p = ctx.shown = ctx.player();
     p.setSource(ctx.server.url(file, served));
     if (timeoutUs !== null) p.setOption(FORMAT, 'timeout', timeoutUs);
     row['prepare()'] = await outcome(p.prepare(), limitMs);
+    row.requests = ctx.requests();
   });
 }
 
@@ -234,7 +214,7 @@ const live = group('live', 'A live MP3 cut at 3 s, loop = true set before prepar
   ['scenario', 'loop once prepared', 'position went back', 'requests', 'events (ms)', 'state',
     'error', 'position', 'duration']);
 live('live cut (loop set before prepare)', 20000, async (ctx, row) => {
-  const p = ctx.show(ctx.player());
+  const p = ctx.shown = ctx.player();
   p.setSource(ctx.server.url('/live.mp3', 'drop=48000'));
   p.loop = true;
   await p.prepare();
@@ -258,8 +238,16 @@ live('live cut (loop set before prepare)', 20000, async (ctx, row) => {
 const seeks = group('seek', 'A seek during a stall (12 s MP3, stalled at 2 s)',
   ['scenario', 'seek(6000)', 'release()', 'server resumed', 'requests after the seek',
     'events (ms)', 'state', 'position']);
+// Where a promise stands, read at any time: null until it settles.
+function watchSettle(promise) {
+  const t0 = Date.now();
+  const w = { result: null };
+  promise.then((v) => { w.result = `${v} at ${Date.now() - t0} ms`; },
+    (e) => { w.result = `${failure(e)} at ${Date.now() - t0} ms`; });
+  return w;
+}
 async function stalled(ctx) {
-  const p = ctx.show(ctx.player());
+  const p = ctx.shown = ctx.player();
   p.setSource(ctx.server.url('/mp3/12', 'stall=32000'));
   await p.prepare();
   await p.play();
@@ -270,30 +258,25 @@ seeks('seek left to settle (server resumes 5 s after it)', 45000, async (ctx, ro
   const p = await stalled(ctx);
   const before = ctx.requests();
   const t0 = Date.now();
-  let settled = null;
-  p.seek(6000).then((v) => { settled = `${v} at ${Date.now() - t0} ms`; },
-    (e) => { settled = `${failure(e)} at ${Date.now() - t0} ms`; });
-  if (!(await ctx.until(() => settled !== null, 5000))) {
+  const seek = watchSettle(p.seek(6000));
+  if (!(await ctx.until(() => seek.result !== null, 5000))) {
     row['server resumed'] = `at ${Date.now() - t0} ms`;
     ctx.server.resume();
-    await ctx.until(() => settled !== null, 30000);
+    await ctx.until(() => seek.result !== null, 30000);
   }
-  row['seek(6000)'] = settled ?? 'pending';
+  row['seek(6000)'] = seek.result ?? 'pending';
   row['requests after the seek'] = ctx.requests() - before;
   await sleep(500);
 });
 seeks('seek then release() at once', 20000, async (ctx, row) => {
   const p = await stalled(ctx);
   const t0 = Date.now();
-  let settled = null;
-  p.seek(6000).then((v) => { settled = `${v} at ${Date.now() - t0} ms`; },
-    (e) => { settled = `${failure(e)} at ${Date.now() - t0} ms`; });
+  const seek = watchSettle(p.seek(6000));
   row['seek(6000)'] = `returned at ${Date.now() - t0} ms`;
   const release = p.release();
-  const returned = Date.now() - t0;
-  row['release()'] = `returned at ${returned} ms, ${await outcome(release, 10000)}`;
-  await ctx.until(() => settled !== null, 5000);
-  row['seek(6000)'] += `, ${settled ?? 'pending 5 s after release()'}`;
+  row['release()'] = `returned at ${Date.now() - t0} ms, ${await outcome(release, 10000)}`;
+  await ctx.until(() => seek.result !== null, 5000);
+  row['seek(6000)'] += `, ${seek.result ?? 'pending 5 s after release()'}`;
 });
 
 // Sources: each scheme as an app's URL, a 2 s MP3 behind it wherever one can be.
@@ -304,30 +287,31 @@ function mp3File(ctx, seconds = 2) {
   fs.writeFileSync(file, mp3(seconds));
   return file;
 }
+function mp3Fd(ctx) {
+  const fd = fs.openSync(mp3File(ctx), 'r');
+  ctx.cleanups.push(() => fs.closeSync(fd));
+  return fd;
+}
 function listening(ctx, server, where) {
-  ctx.cleanups.push(() => new Promise((done) => server.close(() => done())));
+  const sockets = new Set();
+  server.on('connection', (s) => { sockets.add(s); s.on('close', () => sockets.delete(s)); });
+  ctx.cleanups.push(() => new Promise((done) => {
+    sockets.forEach((s) => s.destroy());
+    server.close(() => done());
+  }));
   return new Promise((resolve) => server.listen(where, () => resolve(server.address())));
 }
 // A socket server that sends 2 s of MP3 to whoever connects, then ends.
-async function mp3Socket(ctx, where) {
-  const sockets = new Set();
-  const server = net.createServer((s) => s.end(mp3(2)));
-  server.on('connection', (s) => { sockets.add(s); s.on('close', () => sockets.delete(s)); });
-  ctx.cleanups.push(() => sockets.forEach((s) => s.destroy()));
-  return listening(ctx, server, where);
-}
+const mp3Socket = (ctx, where) => listening(ctx, net.createServer((s) => s.end(mp3(2))), where);
+// A free UDP port, and an MP3 frame sent to it every 20 ms.
 async function udpSource(ctx) {
+  const sender = dgram.createSocket('udp4');
   const probe = dgram.createSocket('udp4');
   await new Promise((resolve) => probe.bind(0, '127.0.0.1', resolve));
   const port = probe.address().port;
-  probe.close();
-  const sender = dgram.createSocket('udp4');
-  const frames = mp3(2);
-  let at = 0;
-  const timer = setInterval(() => {
-    sender.send(frames.subarray(at, at + 417), port, '127.0.0.1');
-    at = (at + 417) % frames.length;
-  }, 20);
+  await new Promise((resolve) => probe.close(resolve));
+  const frame = mp3(0.02);
+  const timer = setInterval(() => sender.send(frame, port, '127.0.0.1'), 20);
   ctx.cleanups.push(() => { clearInterval(timer); sender.close(); });
   return `udp://127.0.0.1:${port}`;
 }
@@ -343,31 +327,22 @@ async function playlist(ctx, segment) {
       `#EXTINF:2.0,\n${segment.replace('{self}', `http://${req.headers.host}`)}\n` +
       '#EXT-X-ENDLIST\n');
   });
-  const { port } = await listening(ctx, server, { port: 0, host: '127.0.0.1' });
+  const { port } = await listening(ctx, server, LOOPBACK);
   return `http://127.0.0.1:${port}/list.m3u8`;
 }
 const tiny = mp3(0.1).toString('base64');
 for (const [name, make] of [
   ['http', (ctx) => ctx.server.url('/mp3/2')],
   ['https (no TLS server)', (ctx) => ctx.server.url('/mp3/2').replace('http:', 'https:')],
-  ['fd://N', (ctx) => {
-    const fd = fs.openSync(mp3File(ctx), 'r');
-    ctx.cleanups.unshift(() => fs.closeSync(fd));
-    return `fd://${fd}`;
-  }],
+  ['fd://N', (ctx) => `fd://${mp3Fd(ctx)}`],
   ['a path', (ctx) => mp3File(ctx)],
   ['file://', (ctx) => `file://${mp3File(ctx)}`],
   ['file:', (ctx) => `file:${mp3File(ctx)}`],
   ['concat:', (ctx) => { const f = mp3File(ctx); return `concat:${f}|${f}`; }],
   ['subfile:', (ctx) => `subfile,,start,0,end,0,,:${mp3File(ctx)}`],
   ['data:', () => `data:audio/mpeg;base64,${tiny}`],
-  ['pipe:N (a file\'s descriptor)', (ctx) => {
-    const fd = fs.openSync(mp3File(ctx), 'r');
-    ctx.cleanups.unshift(() => fs.closeSync(fd));
-    return `pipe:${fd}`;
-  }],
-  ['tcp:', async (ctx) => `tcp://127.0.0.1:${(await mp3Socket(ctx, { port: 0,
-    host: '127.0.0.1' })).port}`],
+  ['pipe:N (a file\'s descriptor)', (ctx) => `pipe:${mp3Fd(ctx)}`],
+  ['tcp:', async (ctx) => `tcp://127.0.0.1:${(await mp3Socket(ctx, LOOPBACK)).port}`],
   ['udp:', udpSource],
   ['unix:', async (ctx) => {
     const where = path.join(ctx.temp(), 's.sock');
@@ -425,15 +400,12 @@ const kinds = [
     const sent = Object.values(made.v).reduce((sum, v) => sum + bytes(v), 0);
     return `${names.length} of 16 headers, values: ${got} of ${sent} bytes`;
   }, (ctx, n, tail) => {
-    const each = Math.floor((n - 16 * bytes('X-Pad-00: \r\n')) / 16);
-    const v = {};
-    let text = '';
-    for (let i = 0; i < 16; i++) {
-      const name = `X-Pad-${String(i).padStart(2, '0')}`;
-      v[name] = i < 15 ? 'a'.repeat(each) : fill(n - bytes(text) - bytes(`${name}: \r\n`), tail);
-      text += `${name}: ${v[name]}\r\n`;
-    }
-    return { text, v };
+    // Fifteen values of equal length; the last one takes the rest and the tail.
+    const names = Array.from({ length: 16 }, (_, i) => `X-Pad-${String(i).padStart(2, '0')}`);
+    const each = Math.floor(n / 16) - bytes('X-Pad-00: \r\n');
+    const v = Object.fromEntries(names.map((name) => [name, 'a'.repeat(each)]));
+    v['X-Pad-15'] = fill(n - 15 * (each + bytes('X-Pad-00: \r\n')) - bytes('X-Pad-15: \r\n'), tail);
+    return { text: names.map((name) => `${name}: ${v[name]}\r\n`).join(''), v };
   }],
   ['option value (user_agent)', 0, (ctx, p, made) => {
     p.setSource(ctx.server.url('/mp3/1'));
@@ -493,13 +465,8 @@ texts('id', 40000, async (ctx) => {
 });
 
 async function main() {
-  let commit = '?';
-  try {
-    commit = execFileSync('git', ['-C', tree, 'describe', '--always', '--dirty'],
-      { encoding: 'utf8' }).trim();
-  } catch {
-    // Not a git tree: the path says enough.
-  }
+  const commit = spawnSync('git', ['-C', tree, 'describe', '--always', '--dirty'],
+    { encoding: 'utf8' }).stdout.trim();
   console.log(`# What the app sees: ${tree} (${commit}), ${new Date().toISOString()}\n`);
   console.log('Times in ms from the scenario\'s start (events) or from the call (results); ' +
     'errors as code/engineCode.\n');
