@@ -379,6 +379,16 @@ const SIZES = [['2047 bytes', 2047, 'a'], ['2048 bytes', 2048, 'a'], ['2047 byte
   'é'], ['"é" across bytes 2047-2048', 2048, 'é', 2], ['3000 bytes', 3000, 'a']];
 const fill = (n, tail) => 'a'.repeat(n - bytes(tail)) + tail;
 const latin = (s) => (s === undefined ? 0 : Buffer.byteLength(s, 'latin1'));
+// count headers X-Pad-NN whose block ("name: value" and CRLF each) has n bytes, the last value
+// ending in tail.
+function headerBlock(count, n, tail) {
+  const names = Array.from({ length: count }, (_, i) => `X-Pad-${String(i).padStart(2, '0')}`);
+  const line = bytes('X-Pad-00: \r\n');
+  const each = Math.floor(n / count) - line;
+  const v = Object.fromEntries(names.map((name) => [name, 'a'.repeat(each)]));
+  v[names[count - 1]] = fill(n - (count - 1) * (each + line) - line, tail);
+  return { text: names.map((name) => `${name}: ${v[name]}\r\n`).join(''), v };
+}
 const kinds = [
   // [kind, bytes after the boundary character, how the player takes the text, what the server
   // got of it, the text]
@@ -387,26 +397,14 @@ const kinds = [
       const base = ctx.server.url('/mp3/1', 'pad=');
       return { text: base + fill(n - bytes(base), tail), base };
     }],
-  ['one header', 2, (ctx, p, made) => p.setMediaSource({ url: ctx.server.url('/mp3/1'),
-    headers: { 'X-Pad': made.v } }),
-  (r, made) => `value: ${latin(r.headers['x-pad'])} of ${bytes(made.v)} bytes`, (ctx, n, tail) => {
-    const v = fill(n - bytes('X-Pad: \r\n'), tail);
-    return { text: `X-Pad: ${v}\r\n`, v };
-  }],
-  ['16 headers together', 2, (ctx, p, made) => p.setMediaSource({ url: ctx.server.url('/mp3/1'),
-    headers: made.v }), (r, made) => {
-    const names = Object.keys(r.headers).filter((k) => k.startsWith('x-pad-'));
-    const got = names.reduce((sum, k) => sum + latin(r.headers[k]), 0);
-    const sent = Object.values(made.v).reduce((sum, v) => sum + bytes(v), 0);
-    return `${names.length} of 16 headers, values: ${got} of ${sent} bytes`;
-  }, (ctx, n, tail) => {
-    // Fifteen values of equal length; the last one takes the rest and the tail.
-    const names = Array.from({ length: 16 }, (_, i) => `X-Pad-${String(i).padStart(2, '0')}`);
-    const each = Math.floor(n / 16) - bytes('X-Pad-00: \r\n');
-    const v = Object.fromEntries(names.map((name) => [name, 'a'.repeat(each)]));
-    v['X-Pad-15'] = fill(n - 15 * (each + bytes('X-Pad-00: \r\n')) - bytes('X-Pad-15: \r\n'), tail);
-    return { text: names.map((name) => `${name}: ${v[name]}\r\n`).join(''), v };
-  }],
+  ...[1, 16].map((count) => [count === 1 ? 'one header' : `${count} headers together`, 2,
+    (ctx, p, made) => p.setMediaSource({ url: ctx.server.url('/mp3/1'), headers: made.v }),
+    (r, made) => {
+      const got = Object.keys(r.headers).filter((k) => k.startsWith('x-pad-'));
+      const sum = (values, count) => values.reduce((total, v) => total + count(v), 0);
+      return `${got.length} of ${count} headers, values: ${sum(got.map((k) => r.headers[k]),
+        latin)} of ${sum(Object.values(made.v), bytes)} bytes`;
+    }, (ctx, n, tail) => headerBlock(count, n, tail)]),
   ['option value (user_agent)', 0, (ctx, p, made) => {
     p.setSource(ctx.server.url('/mp3/1'));
     p.setOption(FORMAT, 'user_agent', made.text);
