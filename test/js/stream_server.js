@@ -5,6 +5,12 @@
 //
 // Paths: /media/<name> (examples/media), /mp3/<seconds> (a silent 128 kb/s MP3 of that length),
 // /live.mp3 (the same frames without end or length). Query, all optional:
+//   info=1          (/mp3/ only) the first frame is an Info frame carrying the frame count, so the
+//                   container gives its duration whatever the transport
+//   length=chunked  no length, Transfer-Encoding: chunked; length=close: no length, not chunked,
+//                   the body ends when the connection closes. Either ignores Range requests.
+//   headerRate=BPS  trickle the status line and headers at BPS bytes a second
+//   endlessHeaders=1  send header lines for ever, a short one every 100 ms
 //   status=N        answer N with no body
 //   hold=1          take the connection and never answer
 //   headerDelay=MS  answer after MS
@@ -30,11 +36,55 @@ function mp3Frames(count) {
   return data;
 }
 
+const mp3FrameCount = (seconds) => Math.ceil((seconds * 1000) / MP3_FRAME_MS);
+
 // Bytes of a silent MP3 of seconds.
-const mp3 = (seconds) => mp3Frames(Math.ceil((seconds * 1000) / MP3_FRAME_MS));
+const mp3 = (seconds) => mp3Frames(mp3FrameCount(seconds));
+
+// An Info frame (the CBR form of the Xing header) counting frames audio frames, then the frames:
+// the tag sits after the 4-byte header and 17 bytes of mono side information.
+function mp3WithInfo(seconds) {
+  const frames = mp3FrameCount(seconds);
+  const info = mp3Frames(1);
+  info.write('Info', 21, 'latin1');
+  // The frame count alone: FFmpeg drops the duration of a header that also gives a byte count
+  // when it cannot learn the stream's size.
+  info.writeUInt32BE(0x1, 25);
+  info.writeUInt32BE(frames, 29);
+  return Buffer.concat([info, mp3Frames(frames)]);
+}
 
 // Pieces are small, so that stalls, drops and trickles fall where asked.
 const CHUNK = 4096;
+
+// A response written straight to the socket, for what Node's own would not send: trickled or
+// endless headers and close-delimited bodies. Offers the part of a response send() uses; the
+// connection closes after it.
+function rawResponse(res, status, headers, chunked) {
+  const socket = res.socket;
+  const out = {
+    socket,
+    get destroyed() {
+      return socket.destroyed;
+    },
+    flushHeaders: () => {},
+    once: (event, fn) => socket.once(event, fn),
+    write: (data) => {
+      if (!chunked) return socket.write(data);
+      return socket.write(Buffer.concat([Buffer.from(`${data.length.toString(16)}\r\n`), data,
+        Buffer.from('\r\n')]));
+    },
+    end: () => socket.end(chunked ? '0\r\n\r\n' : undefined),
+    head: () => {
+      const lines = [`HTTP/1.1 ${status} ${http.STATUS_CODES[status]}`];
+      for (const [k, v] of Object.entries(headers)) lines.push(`${k}: ${v}`);
+      if (chunked) lines.push('Transfer-Encoding: chunked');
+      lines.push('Connection: close', '', '');
+      return Buffer.from(lines.join('\r\n'));
+    },
+  };
+  return out;
+}
 
 function startServer() {
   const sockets = new Set();
@@ -123,7 +173,8 @@ function startServer() {
     if (live) {
       body = mp3(1);
     } else if (url.pathname.startsWith('/mp3/')) {
-      body = mp3(Number(url.pathname.slice(5)));
+      const seconds = Number(url.pathname.slice(5));
+      body = q.info ? mp3WithInfo(seconds) : mp3(seconds);
     } else if (url.pathname.startsWith('/media/')) {
       const name = path.basename(url.pathname);
       try {
@@ -141,7 +192,9 @@ function startServer() {
     const headers = { 'Content-Type': type };
     let status = 200;
     let first = 0;
-    const range = !live && q.ranges !== '0' && /^bytes=(\d+)-(\d*)$/.exec(req.headers.range || '');
+    const lengthless = q.length === 'chunked' || q.length === 'close';
+    const ranged = !live && q.ranges !== '0' && !lengthless;
+    const range = ranged && /^bytes=(\d+)-(\d*)$/.exec(req.headers.range || '');
     if (range) {
       const start = Number(range[1]);
       const end = range[2] ? Math.min(Number(range[2]), body.length - 1) : body.length - 1;
@@ -155,17 +208,60 @@ function startServer() {
       first = start;
       status = 206;
     }
-    if (!live && q.ranges !== '0') {
+    if (ranged) {
       headers['Content-Length'] = body.length;
       headers['Accept-Ranges'] = 'bytes';
     }
+    const raw = q.headerRate || q.endlessHeaders || q.length === 'close';
     const go = () => {
+      if (raw) {
+        goRaw();
+        return;
+      }
       res.writeHead(status, headers);
       if (req.method === 'HEAD') {
         res.end();
       } else {
         send(res, body, first, q, live);
       }
+    };
+    // Node's chunked framing is used unless the headers go out raw.
+    const goRaw = () => {
+      const chunked = q.length !== 'close' && !headers['Content-Length'];
+      const out = rawResponse(res, status, headers, chunked);
+      const socket = out.socket;
+      if (q.endlessHeaders) {
+        socket.write(`HTTP/1.1 ${status} ${http.STATUS_CODES[status]}\r\n`);
+        let n = 0;
+        const more = () => {
+          if (socket.destroyed) return;
+          socket.write(`X-More-${n++}: 1\r\n`);
+          later(100, more);
+        };
+        more();
+        return;
+      }
+      const head = out.head();
+      const sendBody = () => (req.method === 'HEAD' ? socket.end() : send(out, body, first, q, live));
+      if (!q.headerRate) {
+        socket.write(head);
+        sendBody();
+        return;
+      }
+      // Ten pieces a second, at least a byte each.
+      const piece = Math.max(1, Math.floor(Number(q.headerRate) / 10));
+      let at = 0;
+      const trickle = () => {
+        if (socket.destroyed) return;
+        socket.write(head.subarray(at, at + piece));
+        at += piece;
+        if (at < head.length) {
+          later(100, trickle);
+        } else {
+          sendBody();
+        }
+      };
+      trickle();
     };
     if (q.headerDelay) {
       later(Number(q.headerDelay), go);
@@ -212,4 +308,4 @@ function startServer() {
 const STREAM_ERRORS = { EIO: -5, ETIMEDOUT: -110, HTTP_NOT_FOUND: -875574520,
   HTTP_SERVER_ERROR: -1482175992 };
 
-module.exports = { startServer, mp3, MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
+module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
