@@ -67,6 +67,12 @@ declare -A guard=(
     [flood_not_sliced]="test/js/events_delivery.test.js:flood lets its thread"
     [owed_wake_up_dropped]="test/js/events_delivery.test.js:trickle follows"
     [rest_not_kept_alive]="test/js/events_delivery.test.js:begun is delivered whole"
+    [header_value_nul_taken]="har/test/sources.test.js:texts the module would cut"
+    [header_name_colon_taken]="har/test/sources.test.js:texts the module would cut"
+    [fd_url_takes_path]="har/test/sources.test.js:any other scheme is 401"
+    [claim_ignored]="har/test/routing.test.js:never one another thread holds"
+    [protocol_list_app_set]="har/test/sources.test.js:the protocol list is the package's"
+    [protocol_list_not_set]="har/test/sources.test.js:the protocol list is the package's"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
