@@ -73,6 +73,7 @@ declare -A guard=(
     [claim_ignored]="har/test/routing.test.js:never one another thread holds"
     [protocol_list_app_set]="har/test/sources.test.js:the protocol list is the package's"
     [protocol_list_not_set]="har/test/sources.test.js:the protocol list is the package's"
+    [claims_outlive_environment]="test/js/events_routing.test.js:an id claimed by one environment"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
