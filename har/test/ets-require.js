@@ -60,4 +60,15 @@ Module._load = function (request, parent, isMain) {
   return load.call(this, request, parent, isMain);
 };
 
-module.exports = { PACKAGE_INDEX };
+// The stand-in engine's scripted sources (script:...), which the package refuses as any other
+// scheme, are open to the package's tests and benches: through a hook of the package that its
+// index does not export, so an app never reaches it. KAVORI_TEST_SOURCES=closed leaves them shut.
+const SOURCES = path.resolve(__dirname, '..', 'src', 'main', 'ets', 'Sources.ets');
+
+function openScriptSources(open) {
+  require(SOURCES).openScriptSourcesForTests(open);
+}
+
+if (process.env.KAVORI_TEST_SOURCES !== 'closed') openScriptSources(true);
+
+module.exports = { PACKAGE_INDEX, openScriptSources };

@@ -166,33 +166,58 @@ async function withWorkers(mainSource) {
   return r.out;
 }
 
-test('createPlayer with the id of a live player of another thread gives 5400102', async () => {
+test('createPlayer with the id of a live player of another thread gives 5400102, with an ' +
+  'engine player or without', async () => {
   const out = await withWorkers(`
     const main = kv.createPlayer({ id: 'shared' });
     main.setSource('script:200');
-    const idle = kv.createPlayer({ id: 'taken-later' });
+    const idle = kv.createPlayer({ id: 'idle-elsewhere' });  // no engine player
     const w = inWorker(\`
       const codes = [];
       const attempt = (f) => { try { f(); codes.push('ok'); } catch (e) { codes.push(e.code); } };
       attempt(() => kv.createPlayer({ id: 'shared' }));
-      const later = kv.createPlayer({ id: 'taken-later' });  // the main one has no engine yet
-      later.setSource('script:200');
+      attempt(() => kv.createPlayer({ id: 'idle-elsewhere' }));
       post(codes);
-      await next();  // the main player is released
-      attempt(() => kv.createPlayer({ id: 'shared' }));
-      await later.release();
+      await next();  // the main players are released
+      for (const id of ['shared', 'idle-elsewhere']) attempt(() => kv.createPlayer({ id }).release());
       post(codes);\`);
     const first = await w.next();
     const errors = [];
     idle.on('error', (e) => errors.push(e.code));
-    idle.setSource('script:200');  // the worker's player owns that engine player now
+    idle.setSource('script:200');  // still this thread's
+    const state = idle.state;
+    await idle.release();
     await main.release();
     w.worker.postMessage('released');
     const second = await w.next();
     await w.worker.terminate();
-    console.log(JSON.stringify({ first, second, errors, idle: idle.state }));`);
-  assert.deepStrictEqual(JSON.parse(out), { first: [5400102], second: [5400102, 'ok'],
-    errors: [5400102], idle: 'idle' });
+    console.log(JSON.stringify({ first, second, errors, state }));`);
+  assert.deepStrictEqual(JSON.parse(out), { first: [5400102, 5400102],
+    second: [5400102, 5400102, 'ok', 'ok'], errors: [], state: 'initialized' });
+});
+
+test('a generated id is never one another thread holds, and comes back when that thread ends',
+  async () => {
+  const out = await withWorkers(`
+    const first = kv.createPlayer();
+    const id = first.id;
+    await first.release();  // its id is free to come back here
+    const w = inWorker(\`
+      const { id } = await next();
+      kv.createPlayer({ id });  // the worker's own choice, with no source yet
+      post('made');
+      await next();\`);
+    w.worker.postMessage({ id });
+    await w.next();
+    const later = kv.createPlayer();
+    let chosen = 'ok';
+    try { kv.createPlayer({ id }); } catch (e) { chosen = e.code; }
+    await later.release();
+    await w.worker.terminate();  // its end gives the id up
+    const after = kv.createPlayer({ id });
+    await after.release();
+    console.log(JSON.stringify({ generated: later.id === id, chosen, after: after.id === id }));`);
+  assert.deepStrictEqual(JSON.parse(out), { generated: false, chosen: 5400102, after: true });
 });
 
 test('a worker that ends takes its players along: terminated mid-playback and mid-flood',

@@ -1,6 +1,7 @@
 // Module entry: hands the module record to the Node-API host at load time.
 #include <napi/native_api.h>
 
+#include "napi/id_claims.h"
 #include "napi/kavori_player_napi.h"
 #include "napi/method_tables.h"
 #include "napi/routed_listener.h"
@@ -21,6 +22,7 @@ static napi_value ModuleInit(napi_env env, napi_value exports) {
         {"_routeEvents", nullptr, RouteEvents, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"_routeOwner", nullptr, RouteOwner, nullptr, nullptr, nullptr, napi_default, nullptr},
         {"_routeCount", nullptr, RouteCount, nullptr, nullptr, nullptr, napi_default, nullptr},
+        {"_claimId", nullptr, ClaimId, nullptr, nullptr, nullptr, napi_default, nullptr},
     };
     napi_define_properties(env, exports, sizeof(kRouting) / sizeof(kRouting[0]), kRouting);
     return exports;

@@ -405,3 +405,31 @@ test('an owner\'s end is one step: a racing claimer is refused until the player 
     assert.deepStrictEqual([seen.owned, seen.ended], [0, rounds], `${ending}: ${JSON.stringify(seen)}`);
   }
 });
+
+test('an id claimed by one environment is refused to the others until released or ended; it ' +
+  'makes no instance', async () => {
+  const out = await run(`
+    const seen = [];
+    const claim = (id, on = true) => seen.push(m._claimId(id, on));
+    claim('c');         // 1: claimed here
+    claim('c');         // 1: again, still here
+    claim('');          // 0: the empty id names no player
+    claim('c\\0x');      // 1: read as every method reads ids, so it is 'c'
+    const w = inWorker(\`
+      const answers = [m._claimId('c', true), m._claimId('c', false), m._claimId('w', true)];
+      post(answers);
+      await next();
+      post([m._claimId('c', true)]);
+      await next();\`);
+    seen.push(...await w.next());   // 2: main's; 0: not the worker's to drop; 1
+    claim('c', false);  // 0: dropped here
+    claim('w');         // 2: the worker's
+    w.worker.postMessage('go');
+    seen.push(...await w.next());   // 1: the worker claims what main dropped
+    claim('c');         // 2
+    await w.worker.terminate();
+    claim('c');         // 1: the worker's end took its claims along
+    claim('w');         // 1
+    console.log(JSON.stringify({ seen, routes: m._routeEvents('w') }));`);
+  assert.deepStrictEqual(out, { seen: [1, 1, 0, 1, 2, 0, 1, 0, 2, 1, 2, 1, 1], routes: 0 });
+});

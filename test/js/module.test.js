@@ -22,7 +22,7 @@ const COMMON = [
   '_setStreamSelected', '_getMediaMeta', '_nativeOpenlog',
 ];
 const MODULE_TABLE = [...COMMON, '_native_init', '_native_init_audio', '_native_setup', '_native_setup_audio'];
-const ROUTING = ['_setRoutedListener', '_routeEvents', '_routeOwner', '_routeCount'];
+const ROUTING = ['_setRoutedListener', '_routeEvents', '_routeOwner', '_routeCount', '_claimId'];
 const EXPORT_TABLE = [...COMMON, '_native_init', '_native_setup', '_startRecord', '_stopRecord',
   '_isRecord', '_addExtSubtitleUrl'];
 

@@ -25,7 +25,7 @@ declare -A guard=(
     [error_keeps_environment_alive]="test/js/events_routing.test.js:engine failed no longer keeps"
     [owned_player_no_keep_alive]="test/js/events_routing.test.js:stays alive while its owned player"
     [route_events_makes_instance]="test/js/events_routing.test.js:no instance makes none"
-    [package_routes_unowned]="har/test/routing.test.js:live player of another thread"
+    [package_routes_unowned]="har/test/routing.test.js:a worker that ends takes its players along"
     [reader_gives_up_when_slots_full]="kavori_proxy_tests:RegistryReaders.ReaderWaitsForAFreeSlot"
     [error_code_is_engine_number]="har/test/errors.test.js:real files that fail"
     [part_plays_whole_file]="har/test/fd_part.test.js:a clip inside a package file"
@@ -67,6 +67,13 @@ declare -A guard=(
     [flood_not_sliced]="test/js/events_delivery.test.js:flood lets its thread"
     [owed_wake_up_dropped]="test/js/events_delivery.test.js:trickle follows"
     [rest_not_kept_alive]="test/js/events_delivery.test.js:begun is delivered whole"
+    [header_value_nul_taken]="har/test/sources.test.js:texts the module would cut"
+    [header_name_colon_taken]="har/test/sources.test.js:texts the module would cut"
+    [fd_url_takes_path]="har/test/sources.test.js:any other scheme is 401"
+    [claim_ignored]="har/test/routing.test.js:never one another thread holds"
+    [protocol_list_app_set]="har/test/sources.test.js:the protocol list is the package's"
+    [protocol_list_not_set]="har/test/sources.test.js:the protocol list is the package's"
+    [claims_outlive_environment]="test/js/events_routing.test.js:an id claimed by one environment"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

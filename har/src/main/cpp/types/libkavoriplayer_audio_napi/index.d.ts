@@ -172,6 +172,16 @@ export interface KavoriPlayerRouting {
    * and environment gives its routes back.
    */
   _routeCount(): number;
+  /**
+   * Claims id for this environment, or gives its claim up: what keeps two threads' packages from
+   * making two live players of one id, whether or not either has an engine player yet. The id is
+   * read as every method reads it (2047 bytes of UTF-8, up to a NUL). With claimed true, gives 1
+   * when this environment holds the claim (made now or before) and 2 when another environment
+   * holds it (nothing changes); with claimed false, drops this environment's claim (a claim of
+   * another environment stays) and gives 0. The empty id gives 0. When an environment ends, its
+   * claims go with it. Claims do not touch engine players: the methods take any id as before.
+   */
+  _claimId(id: string, claimed: boolean): number;
 }
 
 /** The module's exports object, as a default import gives it. */
@@ -218,3 +228,4 @@ export declare const _setRoutedListener: KavoriPlayerRouting['_setRoutedListener
 export declare const _routeEvents: KavoriPlayerRouting['_routeEvents'];
 export declare const _routeOwner: KavoriPlayerRouting['_routeOwner'];
 export declare const _routeCount: KavoriPlayerRouting['_routeCount'];
+export declare const _claimId: KavoriPlayerRouting['_claimId'];
