@@ -309,18 +309,26 @@ int MediaSource::open() {
     if (protocol && (strcmp(protocol, "http") == 0 || strcmp(protocol, "https") == 0) &&
         !av_dict_get(options, "short_seek_size", nullptr, 0))
         av_dict_set_int(&options, "short_seek_size", 1, 0);
-    if (!av_dict_get(options, "timeout", nullptr, 0) &&
-        !av_dict_get(options, "rw_timeout", nullptr, 0))
+    if (timeout_ns_ > 0) {
+        // The engine's bound ends every wait first; FFmpeg's own, twice as long, only backs it.
+        // Were FFmpeg's to end a seek's request first, the seek would go on in what was read.
+        av_dict_set_int(&options, "timeout", 2 * (timeout_ns_ / 1000), 0);
+    } else if (!av_dict_get(options, "timeout", nullptr, 0) &&
+               !av_dict_get(options, "rw_timeout", nullptr, 0)) {
         av_dict_set_int(&options, "timeout", KVMP_FORMAT_DEFAULT_TIMEOUT_US, 0);
+    }
     int fd = pipe_descriptor(url_);
     if (fd < 0 && (fd = open_special_file(url_)) >= 0) owned_fd_ = fd;
     int err = fd >= 0 ? open_descriptor_input(fd) : open_url_input(&options);
     if (err >= 0) err = avformat_open_input(&fmt_, url_.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (err < 0) return open_failure(err);  // fmt_ is freed and null then
+    if (timed_out_) return AVERROR(ETIMEDOUT);
     queue_.post(KVP_MSG_OPEN_INPUT);
     err = avformat_find_stream_info(fmt_, nullptr);
-    if (err < 0) return open_failure(err);
+    // FFmpeg passes over a read it was told to end where it can do without the data (a tag at the
+    // end, a probe): the open still ran out of time.
+    if (err < 0 || timed_out_) return open_failure(err);
     open_deadline_ns_ = 0;
     size_known_ = io_ && avio_size(io_) > 0;
     queue_.post(KVP_MSG_FIND_STREAM_INFO);

@@ -15,7 +15,8 @@
 //   hold=1          take the connection and never answer
 //   headerDelay=MS  answer after MS
 //   stall=BYTES:MS  at byte BYTES of the file, send nothing for MS; without :MS until resume()
-//   drop=BYTES      cut the connection at byte BYTES of the file
+//   drop=BYTES      cut the connection at byte BYTES of the file; with reset=1 by a reset (RST)
+//   holdRange=A-B   a request for a range that starts within bytes A..B is taken, never answered
 //   rate=BPS        trickle the body at BPS bytes a second
 //   ranges=0        ignore Range requests and send no length
 const http = require('node:http');
@@ -124,7 +125,7 @@ function startServer() {
           // Once what was sent has left: a reset that loses it would be another case.
           const socket = res.socket;
           if (sent === first) res.flushHeaders();
-          socket.write('', () => socket.destroy());
+          socket.write('', () => (q.reset ? socket.resetAndDestroy() : socket.destroy()));
           return;
         }
         if (stallAt >= 0 && !held && sent >= stallAt) {
@@ -162,6 +163,11 @@ function startServer() {
     const q = Object.fromEntries(url.searchParams);
     requests.push({ path: url.pathname, query: q, headers: req.headers });
     if (q.hold) return;
+    const held = q.holdRange && /^(\d+)-(\d+)$/.exec(q.holdRange);
+    const asked = /^bytes=(\d+)-/.exec(req.headers.range || '');
+    if (held && asked && Number(asked[1]) >= Number(held[1]) && Number(asked[1]) <= Number(held[2])) {
+      return;
+    }
     if (q.status) {
       res.writeHead(Number(q.status), { 'Content-Length': 0 });
       res.end();
@@ -308,4 +314,5 @@ function startServer() {
 const STREAM_ERRORS = { EIO: -5, ETIMEDOUT: -110, HTTP_NOT_FOUND: -875574520,
   HTTP_SERVER_ERROR: -1482175992 };
 
-module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
+module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_FRAME_BYTES, MP3_BYTES_PER_SECOND,
+  MP3_FRAME_MS, STREAM_ERRORS };
