@@ -122,7 +122,8 @@ function startServer() {
           return;
         }
         if (dropAt >= 0 && sent >= dropAt) {
-          // Once what was sent has left: a reset that loses it would be another case.
+          // Once what was sent has left; a reset (reset=1) may still make the peer drop what it
+          // had not read.
           const socket = res.socket;
           if (sent === first) res.flushHeaders();
           socket.write('', () => (q.reset ? socket.resetAndDestroy() : socket.destroy()));
@@ -165,9 +166,8 @@ function startServer() {
     if (q.hold) return;
     const held = q.holdRange && /^(\d+)-(\d+)$/.exec(q.holdRange);
     const asked = /^bytes=(\d+)-/.exec(req.headers.range || '');
-    if (held && asked && Number(asked[1]) >= Number(held[1]) && Number(asked[1]) <= Number(held[2])) {
-      return;
-    }
+    const start = asked ? Number(asked[1]) : -1;
+    if (held && start >= Number(held[1]) && start <= Number(held[2])) return;
     if (q.status) {
       res.writeHead(Number(q.status), { 'Content-Length': 0 });
       res.end();
@@ -248,7 +248,8 @@ function startServer() {
         return;
       }
       const head = out.head();
-      const sendBody = () => (req.method === 'HEAD' ? socket.end() : send(out, body, first, q, live));
+      const sendBody = () => (req.method === 'HEAD' ? socket.end() :
+        send(out, body, first, q, live));
       if (!q.headerRate) {
         socket.write(head);
         sendBody();
@@ -314,5 +315,5 @@ function startServer() {
 const STREAM_ERRORS = { EIO: -5, ETIMEDOUT: -110, HTTP_NOT_FOUND: -875574520,
   HTTP_SERVER_ERROR: -1482175992 };
 
-module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_FRAME_BYTES, MP3_BYTES_PER_SECOND,
-  MP3_FRAME_MS, STREAM_ERRORS };
+module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_FRAME_BYTES,
+  MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };

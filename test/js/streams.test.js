@@ -149,8 +149,8 @@ async function ending(url) {
   let duration = null;
   const run = play(url, { speed: 0, onPrepared: () => (duration = m._getDuration(ID)) });
   try {
-    await until(() => run.seen([ERROR]) >= 0 || run.seen([COMPLETED]) >= 0, () => `an end of ${url}` +
-      ` in ${JSON.stringify(run.events)}`);
+    await until(() => run.seen([ERROR]) >= 0 || run.seen([COMPLETED]) >= 0,
+      () => `an end of ${url} in ${JSON.stringify(run.events)}`);
     const i = Math.max(run.seen([ERROR]), run.seen([COMPLETED]));
     const end = run.events[i][0] === COMPLETED ? 'completed' : run.events[i][2];
     return { end, duration, at: run.at[i] };
@@ -227,13 +227,12 @@ test('one time-out bounds an open whatever stalls, and each stall while playing'
   }
 });
 
-test('a seek in a stall asks for its target and completes on its data; one that stalls times out',
-  async () => {
+test('a seek in a stall asks for its target and completes on its data', async () => {
   const stall = 2 * MP3_BYTES_PER_SECOND;
   const target = 8000;
   const targetByte = (target / 1000) * MP3_BYTES_PER_SECOND;
   // The stall holds until resumed, which this test never does: the seek must not wait for it.
-  let run = play(server.url('/mp3/12', `stall=${stall}`));
+  const run = play(server.url('/mp3/12', `stall=${stall}`));
   let since = 0;
   const asked = () => server.requests.slice(since).map((r) => /bytes=(\d+)/.exec(r.headers.range))
     .filter((range) => range && Number(range[1]) > targetByte - MP3_BYTES_PER_SECOND);
@@ -248,23 +247,6 @@ test('a seek in a stall asks for its target and completes on its data; one that 
     assert.ok(m._getCurrentPosition(ID) >= target);
     await until(() => m._getCurrentPosition(ID) > target + 500, 'playing on from the target');
     assert.strictEqual(run.seen([ERROR]), -1);
-  } finally {
-    release();
-  }
-  // The target's range is never answered: the seek ends in the time-out, no completion.
-  const format = { timeout: String(TIMEOUT_MS * 1000) };
-  run = play(server.url('/mp3/12', `stall=${stall}&holdRange=${stall}-${11 * MP3_BYTES_PER_SECOND}`),
-    { format });
-  try {
-    await run.wait(BUFFERING_START, 'the stall');
-    const seeks = run.events.length;
-    const begun = Date.now();
-    m._seekTo(ID, String(target));
-    await run.wait([ERROR], 'the time-out');
-    const ms = Date.now() - begun;
-    assert.deepStrictEqual(run.events.slice(seeks).filter((e) => e[0] === 4 || e[0] === ERROR),
-      [[ERROR, -10000, ETIMEDOUT]]);
-    assert.ok(ms >= WITHIN_TIMEOUT[0] && ms < WITHIN_TIMEOUT[1], `after ${ms} ms`);
   } finally {
     release();
   }
