@@ -54,8 +54,8 @@ enum {
 // FFmpeg as it is named there ("timeout" in microseconds, "user_agent", "headers" as lines ending
 // in CRLF, ...), when the next prepare opens the URL.
 #define KVMP_OPT_CATEGORY_FORMAT 1
-// A source with neither "timeout" nor "rw_timeout" set gets this one: a stalled connection, open
-// or read, ends with AVERROR(ETIMEDOUT) instead of waiting for ever. Microseconds.
+// "timeout" when the source sets none: the bound of a network source's whole open, and of each
+// read or seek that waits for data, after which it ends with AVERROR(ETIMEDOUT). Microseconds.
 #define KVMP_FORMAT_DEFAULT_TIMEOUT_US 15000000
 // Option category of kvmp_set_option / kvmp_set_option_int for the player itself.
 #define KVMP_OPT_CATEGORY_PLAYER 4
@@ -125,7 +125,8 @@ int kvmp_start(KavoriCloudMediaPlayer *mp);
 int kvmp_pause(KavoriCloudMediaPlayer *mp);
 int kvmp_stop(KavoriCloudMediaPlayer *mp);
 // A source without a known duration (a live stream) refuses: KVP_MSG_SEEK_COMPLETE comes at once
-// with AVERROR(ESPIPE) in param1, and the position stays.
+// with AVERROR(ESPIPE) in param1, and the position stays. Otherwise it comes once data at the
+// target was read, or with the error of a seek that failed at once.
 int kvmp_seek_to(KavoriCloudMediaPlayer *mp, int64_t msec);
 void kvmp_set_volume(KavoriCloudMediaPlayer *mp, float left, float right);
 void kvmp_set_property_float(KavoriCloudMediaPlayer *mp, int property, float value);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,6 +27,9 @@ constexpr int kDescriptorPollMs = 50;
 // A read that waits this long for data posts KVP_MSG_BUFFERING_START: long enough that a
 // network's ordinary jitter does not, short enough that an app shows it waits.
 constexpr int64_t kBufferingAfterNs = 500 * 1000000LL;
+// A network body without a length that ends this close to the container's own duration ended
+// with the media: frame counts and indexes may miss a frame or the encoder's padding.
+constexpr int64_t kEndToleranceMs = 500;
 
 int64_t steady_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -51,6 +55,28 @@ int pipe_descriptor(const std::string &url) {
     char *end = nullptr;
     long fd = std::strtol(url.c_str() + prefix.size(), &end, 10);
     return (*end == '\0' && fd >= 0 && fd <= INT32_MAX) ? static_cast<int>(fd) : -1;
+}
+
+// Protocols whose end of data is the end of the media, as it always was: local files and what
+// reads from memory or a descriptor. Any other protocol reads from a network.
+bool local_protocol(const std::string &url) {
+    static const char *const kLocal[] = {"file",   "pipe",    "fd",     "data",
+                                         "concat", "concatf", "subfile"};
+    const char *name = avio_find_protocol_name(url.c_str());
+    if (!name) return true;  // nothing FFmpeg can open; the open reports it
+    for (const char *local : kLocal)
+        if (strcmp(name, local) == 0) return true;
+    return false;
+}
+
+int64_t timeout_option_ns(const std::map<std::string, std::string> &options) {
+    auto it = options.find("timeout");
+    if (it == options.end()) return KVMP_FORMAT_DEFAULT_TIMEOUT_US * 1000LL;
+    char *end = nullptr;
+    long long us = std::strtoll(it->second.c_str(), &end, 10);
+    // FFmpeg's own reading: a negative time-out (or one that is no number) waits for ever.
+    if (end == it->second.c_str() || us <= 0 || us > INT64_MAX / 1000) return 0;
+    return us * 1000LL;
 }
 
 const AVStream *first_stream(const AVFormatContext *fmt, AVMediaType type) {
@@ -109,12 +135,27 @@ void MediaSource::shutdown() {
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
-// FFmpeg asks this every 100 ms or so while it waits for the network, on the worker.
+// FFmpeg asks this every 100 ms or so while it waits for the network, on the worker. Ending the
+// wait here is what bounds an open and a stall by the engine's own time-out, whatever FFmpeg's
+// reader does between its own time-outs (retries, a second request, a trickle).
 int MediaSource::interrupted(void *opaque) {
     auto *self = static_cast<MediaSource *>(opaque);
-    if (self->abort_.load()) return 1;
+    if (self->abort_.load() || self->abandon_.load()) return 1;
+    if (self->deadline_passed()) return 1;
     self->watch_stall();
     return 0;
+}
+
+bool MediaSource::deadline_passed() {
+    if (timeout_ns_ <= 0) return false;
+    int64_t now = steady_ns();
+    int64_t deadline = open_deadline_ns_.load();
+    int64_t since = read_since_ns_.load();
+    if ((deadline > 0 && now >= deadline) || (since > 0 && now - since >= timeout_ns_)) {
+        timed_out_ = true;
+        return true;
+    }
+    return false;
 }
 
 void MediaSource::watch_stall() {
@@ -130,7 +171,40 @@ void MediaSource::watch_stall() {
 // A failed open or read reports what the reader met (a reset, a cut, a time-out) rather than what
 // the demuxer made of the short data.
 int MediaSource::read_failure(int err) const {
-    return io_ && io_->error < 0 ? io_->error : err;
+    if (timed_out_) return AVERROR(ETIMEDOUT);
+    err = io_ && io_->error < 0 ? io_->error : err;
+    // A connection the server or the network ended: the stream was cut, as a short body is.
+    if (network_ &&
+        (err == AVERROR(ECONNRESET) || err == AVERROR(ECONNABORTED) || err == AVERROR(EPIPE)))
+        return AVERROR(EIO);
+    return err;
+}
+
+// The network reader met its end before the body's: no length to have reached, or short of it.
+bool MediaSource::body_cut() const {
+    if (!network_ || !io_) return false;
+    if (!io_->eof_reached || io_->error < 0) return false;
+    int64_t size = avio_size(io_);
+    return size < 0 || io_->pos < size;
+}
+
+// An open that failed because the data ended is a cut, whatever the demuxer made of the part.
+int MediaSource::open_failure(int err) const {
+    err = read_failure(err);
+    if (err == AVERROR(ETIMEDOUT) || err == AVERROR_EXIT || err == AVERROR(EIO)) return err;
+    // Without a reader the connection ended before an answer, or the server refused.
+    if (!io_) return network_ && err == AVERROR_EOF ? AVERROR(EIO) : err;
+    return body_cut() ? AVERROR(EIO) : err;
+}
+
+// What the end of a network body without a length means: the media's end only when the
+// container gave its duration and the data reached it; else a cut, and always for a live stream.
+// err is what the read returned (FFmpeg's reader calls the end of a close-delimited body EIO).
+int MediaSource::end_of_data(int err) const {
+    if (!network_ || size_known_ || (err != AVERROR_EOF && err != AVERROR(EIO))) return err;
+    if (own_duration_ms_ > 0 && data_end_ms_ >= own_duration_ms_ - kEndToleranceMs)
+        return AVERROR_EOF;
+    return AVERROR(EIO);
 }
 
 void MediaSource::run() {
@@ -218,21 +292,45 @@ int MediaSource::open() {
     if (!fmt_) return AVERROR(ENOMEM);
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
     fmt_->interrupt_callback.opaque = this;
+    network_ = pipe_descriptor(url_) < 0 && !local_protocol(url_);
+    if (network_) {
+        // A seek asks for its target (an MP3 by its bitrate) instead of reading the stream up to
+        // it, which over a network may take as long as playing there.
+        fmt_->flags |= AVFMT_FLAG_FAST_SEEK;
+        timeout_ns_ = timeout_option_ns(format_options_);
+        if (timeout_ns_ > 0) open_deadline_ns_ = steady_ns() + timeout_ns_;
+    }
     AVDictionary *options = nullptr;
     for (const auto &option : format_options_)
         av_dict_set(&options, option.first.c_str(), option.second.c_str(), 0);
-    if (!av_dict_get(options, "timeout", nullptr, 0) &&
-        !av_dict_get(options, "rw_timeout", nullptr, 0))
+    // FFmpeg's HTTP reader reads forward up to a TCP window instead of asking for a target ahead:
+    // a seek past a stall would wait on the stalled connection.
+    const char *protocol = network_ ? avio_find_protocol_name(url_.c_str()) : nullptr;
+    if (protocol && (strcmp(protocol, "http") == 0 || strcmp(protocol, "https") == 0) &&
+        !av_dict_get(options, "short_seek_size", nullptr, 0))
+        av_dict_set_int(&options, "short_seek_size", 1, 0);
+    if (timeout_ns_ > 0) {
+        // The engine's bound ends every wait first; FFmpeg's own, twice as long, only backs it.
+        // Were FFmpeg's to end a seek's request first, the seek would go on in what was read.
+        av_dict_set_int(&options, "timeout", 2 * (timeout_ns_ / 1000), 0);
+    } else if (!av_dict_get(options, "timeout", nullptr, 0) &&
+               !av_dict_get(options, "rw_timeout", nullptr, 0)) {
         av_dict_set_int(&options, "timeout", KVMP_FORMAT_DEFAULT_TIMEOUT_US, 0);
+    }
     int fd = pipe_descriptor(url_);
     if (fd < 0 && (fd = open_special_file(url_)) >= 0) owned_fd_ = fd;
     int err = fd >= 0 ? open_descriptor_input(fd) : open_url_input(&options);
     if (err >= 0) err = avformat_open_input(&fmt_, url_.c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (err < 0) return read_failure(err);  // fmt_ is freed and null then
+    if (err < 0) return open_failure(err);  // fmt_ is freed and null then
+    if (timed_out_) return AVERROR(ETIMEDOUT);
     queue_.post(KVP_MSG_OPEN_INPUT);
     err = avformat_find_stream_info(fmt_, nullptr);
-    if (err < 0) return read_failure(err);
+    // FFmpeg passes over a read it was told to end where it can do without the data (a tag at the
+    // end, a probe): the open still ran out of time.
+    if (err < 0 || timed_out_) return open_failure(err);
+    open_deadline_ns_ = 0;
+    size_known_ = io_ && avio_size(io_) > 0;
     queue_.post(KVP_MSG_FIND_STREAM_INFO);
     announce();
     return 0;
@@ -250,6 +348,8 @@ void MediaSource::announce() {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (fmt_->duration != AV_NOPTS_VALUE) duration_ms_ = fmt_->duration / 1000;
+        if (fmt_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+            own_duration_ms_ = duration_ms_;
         if (fmt_->start_time != AV_NOPTS_VALUE) start_ms_ = fmt_->start_time / 1000;
         selected_.assign(fmt_->nb_streams, true);
         for (unsigned i = 0; i < fmt_->nb_streams; i++)
@@ -267,10 +367,14 @@ void MediaSource::step(std::unique_lock<std::mutex> &lk) {
     if (seek_target_ >= 0) {
         int64_t target = seek_target_;
         seek_target_ = -1;
+        abandon_ = false;
         reposition(lk, target, true);
     } else if (rewind_) {
         rewind_ = false;
+        abandon_ = false;
         reposition(lk, 0, false);
+    } else if (settle_seek_ && !have_packet_ && !eof_) {
+        read_packet(lk);  // also while paused: the seek completes when its data comes
     } else if (!playing_) {
         cv_.wait(lk);
     } else if (have_packet_) {
@@ -294,12 +398,19 @@ bool MediaSource::due(std::unique_lock<std::mutex> &lk, int64_t media_ms) {
 }
 
 void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
+    // timed_out_ stays set until a seek: the reader that timed out gives its error to every read
+    // after the one that had it (which may yet return the part it got).
     read_since_ns_ = steady_ns();
     lk.unlock();
     int err = av_read_frame(fmt_, pkt_);
     lk.lock();
     read_since_ns_ = 0;
-    if (err < 0 && err != AVERROR(EAGAIN)) err = read_failure(err);
+    if (err < 0 && (seek_target_ >= 0 || rewind_) && !timed_out_) {
+        // Abandoned for a seek or a stop: nothing failed, and the reader must not say so later.
+        if (io_) io_->error = 0;
+        return;
+    }
+    if (err < 0 && err != AVERROR(EAGAIN)) err = end_of_data(read_failure(err));
     // Data is back only when the reader has not failed: the packets it held before a time-out
     // still play, and the failure follows them.
     if (buffering_ && (err >= 0 || err == AVERROR_EOF) && read_failure(0) == 0) {
@@ -314,9 +425,11 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
     if (err == AVERROR_EOF) {
         eof_ = true;
         extend_read(duration_ms_);
+        settle(0);
         return;
     }
     if (err < 0) {
+        settle_seek_ = false;  // the error settles it
         if (!abort_) queue_.post(KVP_MSG_ERROR, err);
         media_anchor_ms_ = clock_ms(Clock::now());  // the app sees where playback stopped
         playing_ = false;
@@ -334,7 +447,10 @@ void MediaSource::read_packet(std::unique_lock<std::mutex> &lk) {
     int64_t at = ts == AV_NOPTS_VALUE
                      ? media_anchor_ms_
                      : av_rescale_q(ts, time_base, AVRational{1, 1000}) - start_ms_;
-    extend_read(at + av_rescale_q(length, time_base, AVRational{1, 1000}));
+    int64_t end = at + av_rescale_q(length, time_base, AVRational{1, 1000});
+    data_end_ms_ = std::max(data_end_ms_, end);
+    extend_read(end);
+    settle(0);
     if (!selected_[index]) return;
     have_packet_ = true;
     packet_type_ = stream_types_[index];
@@ -389,10 +505,28 @@ void MediaSource::finish_pass(std::unique_lock<std::mutex> &lk) {
 void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report) {
     have_packet_ = false;
     eof_ = false;
+    settle_seek_ = false;
+    timed_out_ = false;
+    // A seek may ask the network again; it waits no longer than a read.
+    read_since_ns_ = steady_ns();
     lk.unlock();
     int64_t ts = av_rescale(msec, AV_TIME_BASE, 1000);
     if (fmt_->start_time != AV_NOPTS_VALUE) ts += fmt_->start_time;
     int err = avformat_seek_file(fmt_, -1, INT64_MIN, ts, ts, 0);
+    lk.lock();
+    read_since_ns_ = 0;
+    if (io_ && (err < 0 || io_->error == AVERROR_EXIT)) io_->error = 0;    // the next read tells
+    if (err < 0 && (seek_target_ >= 0 || rewind_) && !timed_out_) return;  // a later one goes
+    if (timed_out_ && report) {
+        // The source is as stalled as a read that timed out; a stop's rewind waits for a start.
+        if (!abort_) queue_.post(KVP_MSG_ERROR, AVERROR(ETIMEDOUT));
+        media_anchor_ms_ = msec;
+        playing_ = false;
+        eof_ = true;
+        publish_clock();
+        return;
+    }
+    lk.unlock();
     if (err < 0) {
         char reason[AV_ERROR_MAX_STRING_SIZE];
         av_make_error_string(reason, sizeof reason, err);
@@ -401,9 +535,18 @@ void MediaSource::reposition(std::unique_lock<std::mutex> &lk, int64_t msec, boo
     lk.lock();
     media_anchor_ms_ = msec;
     read_end_ms_ = msec;
+    data_end_ms_ = msec;
     wall_anchor_ = Clock::now();
     publish_clock();
-    if (report) queue_.post(KVP_MSG_SEEK_COMPLETE, err < 0 ? err : 0);
+    // A failed seek completes now; one that went waits for data at its target.
+    if (report && err < 0) queue_.post(KVP_MSG_SEEK_COMPLETE, err);
+    settle_seek_ = report && err >= 0;
+}
+
+void MediaSource::settle(int err) {
+    if (!settle_seek_) return;
+    settle_seek_ = false;
+    queue_.post(KVP_MSG_SEEK_COMPLETE, err);
 }
 
 int64_t MediaSource::clock_ms(Clock::time_point now) const {
@@ -454,8 +597,11 @@ int MediaSource::stop() {
     passes_ = 0;
     rewind_ = true;
     seek_target_ = -1;
+    settle_seek_ = false;
     media_anchor_ms_ = 0;
     read_end_ms_ = 0;
+    // A read stalled on the network would hold the rewind until it ends.
+    if (state_ == State::kReady) abandon_ = true;
     publish_clock();
     cv_.notify_all();
     return 0;
@@ -473,6 +619,8 @@ int MediaSource::seek(int64_t msec) {
     if (duration_ms_ > 0) msec = std::min(msec, duration_ms_);
     seek_target_ = msec;
     completed_ = false;
+    // The read under way, stalled maybe, is for data the seek no longer wants.
+    if (state_ == State::kReady) abandon_ = true;
     media_anchor_ms_ = msec;
     read_end_ms_ = msec;
     wall_anchor_ = Clock::now();

@@ -85,10 +85,15 @@ class MediaSource {
     void consume_packet();
     void finish_pass(std::unique_lock<std::mutex> &lk);
     void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
+    void settle(int err);                           // needs mu_
     int64_t clock_ms(Clock::time_point now) const;  // needs mu_
     int64_t pass_end_ms() const;                    // needs mu_
     void publish_clock();                           // needs mu_
     static int interrupted(void *opaque);
+    bool deadline_passed();
+    int open_failure(int err) const;
+    bool body_cut() const;
+    int end_of_data(int err) const;  // needs mu_
     int open_descriptor_input(int fd);
     static int read_descriptor(void *opaque, uint8_t *buf, int size);
     static int64_t seek_descriptor(void *opaque, int64_t offset, int whence);
@@ -112,6 +117,16 @@ class MediaSource {
     // enough to post KVP_MSG_BUFFERING_START. Worker only; atomic for FFmpeg's interrupt calls.
     std::atomic<int64_t> read_since_ns_{0};
     std::atomic<bool> buffering_{false};
+    // A network source: its end of data is a cut unless the media was read to its end, and the
+    // time-out below bounds its open and each of its stalls. Set before the first read.
+    bool network_ = false;
+    bool size_known_ = false;  // the server gave the body's length
+    int64_t timeout_ns_ = 0;   // 0: no bound
+    // The open's deadline (steady clock, ns), 0 once prepared; whether the last I/O was ended by
+    // the time-out; whether a seek or stop made the read under way stale.
+    std::atomic<int64_t> open_deadline_ns_{0};
+    std::atomic<bool> timed_out_{false};
+    std::atomic<bool> abandon_{false};
     int fd_ = -1;
     int owned_fd_ = -1;  // fd_ when the engine opened it itself
     AVPacket *pkt_ = nullptr;
@@ -136,7 +151,12 @@ class MediaSource {
     int64_t media_anchor_ms_ = 0;  // the clock reads this at wall_anchor_
     Clock::time_point wall_anchor_;
     int64_t duration_ms_ = 0;
-    int64_t read_end_ms_ = 0;  // media read so far in this pass; -1 once the rest is read
+    // The duration the container itself gives (a frame count, an index), 0 when it gives none or
+    // FFmpeg guessed it from the bitrate; and the end of the media read in this pass.
+    int64_t own_duration_ms_ = 0;
+    int64_t data_end_ms_ = 0;
+    bool settle_seek_ = false;  // a seek waits for its first packet to report completion
+    int64_t read_end_ms_ = 0;   // media read so far in this pass; -1 once the rest is read
     int64_t start_ms_ = 0;
     std::vector<bool> selected_;
     std::vector<int> stream_types_;

@@ -44,9 +44,29 @@ TraceLine::~TraceLine() {
     write_line(line_);
 }
 
+// Escaped as the hilog stand-in escapes, so that a text with line breaks (a header block) keeps
+// the call on one line for the readers that take the trace line by line.
 TraceLine &TraceLine::text(const char *s) {
     line_ += ' ';
-    line_ += s ? s : "null";
+    if (!s) {
+        line_ += "null";
+        return *this;
+    }
+    for (; *s; s++) {
+        switch (*s) {
+            case '\\':
+                line_ += "\\\\";
+                break;
+            case '\n':
+                line_ += "\\n";
+                break;
+            case '\r':
+                line_ += "\\r";
+                break;
+            default:
+                line_ += *s;
+        }
+    }
     return *this;
 }
 

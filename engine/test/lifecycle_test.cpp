@@ -131,6 +131,28 @@ TEST(Lifecycle, TraceLinesCarryTheArguments) {
     EXPECT_GE(count_trace_lines("kvmp_global_init"), 1);
 }
 
+TEST(Lifecycle, TraceKeepsATextWithLineBreaksOnOneLine) {
+    TestPlayer p;
+    const std::string n = "#" + std::to_string(p.serial());
+    const struct {
+        const char *value;
+        const char *traced;
+    } cases[] = {
+        {"A: 1\r\nB: 2\r\n", "A: 1\\r\\nB: 2\\r\\n"},
+        {"a\\nb", "a\\\\nb"},  // a backslash and n stay apart from a line feed
+        {"\n", "\\n"},
+    };
+    for (const auto &c : cases) {
+        kvmp_set_option(p.mp(), 1, "headers", c.value);
+        EXPECT_EQ(count_trace_lines("kvmp_set_option " + n + " 1 headers " + c.traced), 1)
+            << c.traced;
+    }
+    // What an unescaped block would leave: its second header, or nothing, as lines of their own.
+    for (const std::string &line : trace_lines()) {
+        EXPECT_FALSE(line.empty() || line.compare(0, 3, "B: ") == 0) << "'" << line << "'";
+    }
+}
+
 TEST(Lifecycle, SettingsReadBack) {
     TestPlayer p;
     KavoriCloudMediaPlayer *mp = p.mp();

@@ -15,7 +15,8 @@
 //   hold=1          take the connection and never answer
 //   headerDelay=MS  answer after MS
 //   stall=BYTES:MS  at byte BYTES of the file, send nothing for MS; without :MS until resume()
-//   drop=BYTES      cut the connection at byte BYTES of the file
+//   drop=BYTES      cut the connection at byte BYTES of the file; with reset=1 by a reset (RST)
+//   holdRange=A-B   a request for a range that starts within bytes A..B is taken, never answered
 //   rate=BPS        trickle the body at BPS bytes a second
 //   ranges=0        ignore Range requests and send no length
 const http = require('node:http');
@@ -121,10 +122,11 @@ function startServer() {
           return;
         }
         if (dropAt >= 0 && sent >= dropAt) {
-          // Once what was sent has left: a reset that loses it would be another case.
+          // Once what was sent has left; a reset (reset=1) may still make the peer drop what it
+          // had not read.
           const socket = res.socket;
           if (sent === first) res.flushHeaders();
-          socket.write('', () => socket.destroy());
+          socket.write('', () => (q.reset ? socket.resetAndDestroy() : socket.destroy()));
           return;
         }
         if (stallAt >= 0 && !held && sent >= stallAt) {
@@ -162,6 +164,10 @@ function startServer() {
     const q = Object.fromEntries(url.searchParams);
     requests.push({ path: url.pathname, query: q, headers: req.headers });
     if (q.hold) return;
+    const held = q.holdRange && /^(\d+)-(\d+)$/.exec(q.holdRange);
+    const asked = /^bytes=(\d+)-/.exec(req.headers.range || '');
+    const start = asked ? Number(asked[1]) : -1;
+    if (held && start >= Number(held[1]) && start <= Number(held[2])) return;
     if (q.status) {
       res.writeHead(Number(q.status), { 'Content-Length': 0 });
       res.end();
@@ -242,7 +248,8 @@ function startServer() {
         return;
       }
       const head = out.head();
-      const sendBody = () => (req.method === 'HEAD' ? socket.end() : send(out, body, first, q, live));
+      const sendBody = () => (req.method === 'HEAD' ? socket.end() :
+        send(out, body, first, q, live));
       if (!q.headerRate) {
         socket.write(head);
         sendBody();
@@ -308,4 +315,5 @@ function startServer() {
 const STREAM_ERRORS = { EIO: -5, ETIMEDOUT: -110, HTTP_NOT_FOUND: -875574520,
   HTTP_SERVER_ERROR: -1482175992 };
 
-module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
+module.exports = { startServer, mp3, mp3WithInfo, mp3FrameCount, MP3_FRAME_BYTES,
+  MP3_BYTES_PER_SECOND, MP3_FRAME_MS, STREAM_ERRORS };
