@@ -52,7 +52,8 @@ function check(files, resolve = { baseUrl: root, paths }) {
     incremental: true,
     tsBuildInfoFile: path.join(root, 'build', 'arkts.tsbuildinfo'),
   };
-  const globals = ['arkts-globals.d.ts', 'arkts-sdk.d.ts'].map((f) => path.join(__dirname, f));
+  const globals = ['arkts-globals.d.ts', 'arkts-sdk.d.ts', 'arkts-kits.d.ts']
+    .map((f) => path.join(__dirname, f));
   const rootNames = [...files.map((f) => path.resolve(f)), ...globals];
   const host = ts.createIncrementalCompilerHost(options);
   host.writeFile = () => {};  // no build info left behind

@@ -53,9 +53,16 @@ require.extensions['.ets'] = (module, filename) => {
   module._compile(js, filename);
 };
 
+// The platform's kits, which Node has not: their recording stand-ins (kit-fakes.js).
+const KIT_FAKES = path.join(__dirname, 'kit-fakes.js');
+
 const load = Module._load;
 Module._load = function (request, parent, isMain) {
   if (request === NATIVE) return loadModule();
+  if (request.startsWith('@kit.')) {
+    const kit = load.call(this, KIT_FAKES, parent, isMain).kits[request];
+    if (kit !== undefined) return kit;
+  }
   if (request === '@kavori/player') return load.call(this, PACKAGE_INDEX, parent, isMain);
   return load.call(this, request, parent, isMain);
 };
