@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,6 +31,15 @@ constexpr int64_t kBufferingAfterNs = 500 * 1000000LL;
 // A network body without a length that ends this close to the container's own duration ended
 // with the media: frame counts and indexes may miss a frame or the encoder's padding.
 constexpr int64_t kEndToleranceMs = 500;
+// Source options of tests only, never handed to FFmpeg: scripted audio interrupts
+// ("MS:FORCE:HINT,..."), and "1" for an engine that pauses or stops itself on a forced one.
+const char kTestOptionPrefix[] = "kavori_test_";
+const char kTestInterrupts[] = "kavori_test_interrupts";
+const char kTestInterruptActs[] = "kavori_test_interrupt_acts";
+// The native renderer's values of a forced interrupt and of its PAUSE and STOP hints.
+constexpr int kInterruptForce = 0;
+constexpr int kInterruptHintPause = 2;
+constexpr int kInterruptHintStop = 3;
 
 int64_t steady_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -120,7 +130,31 @@ MediaSource::MediaSource(std::string url, MessageQueue &queue, InfoSink sink, Po
       sink_(std::move(sink)),
       clock_(clock),
       speed_(speed),
-      loop_(loop) {}
+      loop_(loop) {
+    auto acts = format_options_.find(kTestInterruptActs);
+    interrupt_acts_ = acts != format_options_.end() && acts->second == "1";
+    auto script = format_options_.find(kTestInterrupts);
+    if (script == format_options_.end()) return;
+    const char *p = script->second.c_str();
+    while (*p != '\0') {
+        long long at = 0;
+        int force = 0, hint = 0, used = 0;
+        if (sscanf(p, "%lld:%d:%d%n", &at, &force, &hint, &used) != 3 || at < 0) {
+            interrupts_bad_ = true;
+            return;
+        }
+        interrupts_.push_back({at, force, hint});
+        p += used;
+        if (*p == ',')
+            p++;
+        else if (*p != '\0')
+            interrupts_bad_ = true;
+        if (interrupts_bad_) return;
+    }
+    std::stable_sort(
+        interrupts_.begin(), interrupts_.end(),
+        [](const ScriptedInterrupt &a, const ScriptedInterrupt &b) { return a.at_ms < b.at_ms; });
+}
 
 void MediaSource::prepare() {
     worker_ = std::thread(&MediaSource::run, this);
@@ -288,6 +322,7 @@ int MediaSource::open_url_input(AVDictionary **options) {
 }
 
 int MediaSource::open() {
+    if (interrupts_bad_) return AVERROR(EINVAL);
     fmt_ = avformat_alloc_context();
     if (!fmt_) return AVERROR(ENOMEM);
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
@@ -302,7 +337,8 @@ int MediaSource::open() {
     }
     AVDictionary *options = nullptr;
     for (const auto &option : format_options_)
-        av_dict_set(&options, option.first.c_str(), option.second.c_str(), 0);
+        if (option.first.compare(0, strlen(kTestOptionPrefix), kTestOptionPrefix) != 0)
+            av_dict_set(&options, option.first.c_str(), option.second.c_str(), 0);
     // FFmpeg's HTTP reader reads forward up to a TCP window instead of asking for a target ahead:
     // a seek past a stall would wait on the stalled connection.
     const char *protocol = network_ ? avio_find_protocol_name(url_.c_str()) : nullptr;
@@ -487,6 +523,26 @@ void MediaSource::consume_packet() {
         video_started_ = true;
         queue_.post(KVP_MSG_VIDEO_RENDERING_START);
     }
+    post_due_interrupts();
+}
+
+// An engine that acts on a forced PAUSE or STOP has done so before the app hears of it, as the
+// system has paused the stream before the platform's event.
+void MediaSource::post_due_interrupts() {
+    while (playing_ && next_interrupt_ < interrupts_.size() &&
+           interrupts_[next_interrupt_].at_ms <= packet_ms_) {
+        const ScriptedInterrupt &due = interrupts_[next_interrupt_++];
+        if (interrupt_acts_ && due.force == kInterruptForce) {
+            if (due.hint == kInterruptHintPause) {
+                media_anchor_ms_ = clock_ms(Clock::now());
+                playing_ = false;
+                publish_clock();
+            } else if (due.hint == kInterruptHintStop) {
+                stop_locked();
+            }
+        }
+        queue_.post(KVP_MSG_AUDIO_INTERRUPT, due.force, due.hint);
+    }
 }
 
 void MediaSource::finish_pass(std::unique_lock<std::mutex> &lk) {
@@ -592,6 +648,11 @@ int MediaSource::pause() {
 int MediaSource::stop() {
     std::lock_guard<std::mutex> lock(mu_);
     if (state_ == State::kFailed) return -1;
+    stop_locked();
+    return 0;
+}
+
+void MediaSource::stop_locked() {
     playing_ = false;
     completed_ = false;
     passes_ = 0;
@@ -604,7 +665,6 @@ int MediaSource::stop() {
     if (state_ == State::kReady) abandon_ = true;
     publish_clock();
     cv_.notify_all();
-    return 0;
 }
 
 int MediaSource::seek(int64_t msec) {

@@ -83,6 +83,8 @@ class MediaSource {
     bool due(std::unique_lock<std::mutex> &lk, int64_t media_ms);
     void read_packet(std::unique_lock<std::mutex> &lk);
     void consume_packet();
+    void post_due_interrupts();  // needs mu_
+    void stop_locked();          // needs mu_
     void finish_pass(std::unique_lock<std::mutex> &lk);
     void reposition(std::unique_lock<std::mutex> &lk, int64_t msec, bool report);
     void settle(int err);                           // needs mu_
@@ -161,6 +163,19 @@ class MediaSource {
     std::vector<bool> selected_;
     std::vector<int> stream_types_;
     bool announced_ = false;  // stream_types_ is complete
+
+    // Test-only: interrupt messages to post as playback reaches their media time, each once per
+    // prepare, and whether the engine pauses or stops itself on a forced PAUSE or STOP. Set in the
+    // constructor; interrupts_bad_ fails the open.
+    struct ScriptedInterrupt {
+        int64_t at_ms;
+        int force;
+        int hint;
+    };
+    std::vector<ScriptedInterrupt> interrupts_;
+    size_t next_interrupt_ = 0;  // guarded by mu_
+    bool interrupts_bad_ = false;
+    bool interrupt_acts_ = false;
 };
 
 }  // namespace kavori
