@@ -255,3 +255,43 @@ TEST(Media, ShutdownStopsAFifoPathThatNeverDelivers) {
     }
     unlink(fifo.c_str());
 }
+
+// The test-only interrupt script: each interrupt once per prepare, in media-time order, with its
+// two values; an engine told to act pauses itself before it posts a forced PAUSE.
+TEST(Media, ScriptedInterruptsPostInTimeOrderOncePerPrepare) {
+    auto interrupts = [](TestPlayer &p) {
+        std::vector<std::pair<int, int>> seen;
+        for (const Received &r : p.inbox().messages())
+            if (r.what == KVP_MSG_AUDIO_INTERRUPT) seen.emplace_back(r.param1, r.param2);
+        return seen;
+    };
+    TestPlayer p;
+    kvmp_set_option(p.mp(), KVMP_OPT_CATEGORY_FORMAT, "kavori_test_interrupts", "3000:1:4,200:0:5");
+    ASSERT_TRUE(p.prepare(media_path("tone.m4a")));
+    play_to_end(p);
+    std::vector<std::pair<int, int>> expected = {{0, 5}, {1, 4}};
+    EXPECT_EQ(interrupts(p), expected);
+    play_to_end(p);
+    EXPECT_EQ(interrupts(p), expected);
+
+    TestPlayer acting;
+    kvmp_set_option(acting.mp(), KVMP_OPT_CATEGORY_FORMAT, "kavori_test_interrupts", "1000:0:2");
+    kvmp_set_option(acting.mp(), KVMP_OPT_CATEGORY_FORMAT, "kavori_test_interrupt_acts", "1");
+    ASSERT_TRUE(acting.prepare(media_path("tone.m4a")));
+    ASSERT_EQ(kvmp_start(acting.mp()), 0);
+    ASSERT_TRUE(acting.inbox().wait_for_what(KVP_MSG_AUDIO_INTERRUPT));
+    EXPECT_FALSE(kvmp_is_playing(acting.mp()));
+    int at = kvmp_get_current_position(acting.mp());
+    EXPECT_GE(at, 1000);
+    EXPECT_LT(at, 4000);
+
+    for (const char *wrong : {"100", "100:0", "x:0:2", "-1:0:2", "100:0:2;200:0:3"}) {
+        TestPlayer bad;
+        kvmp_set_option(bad.mp(), KVMP_OPT_CATEGORY_FORMAT, "kavori_test_interrupts", wrong);
+        ASSERT_TRUE(bad.prepare(media_path("tone.m4a")));
+        std::vector<Received> ms = bad.inbox().messages();
+        ASSERT_FALSE(ms.empty());
+        EXPECT_EQ(ms.back().what, KVP_MSG_ERROR) << wrong;
+        EXPECT_EQ(ms.back().param1, AVERROR(EINVAL)) << wrong;
+    }
+}
