@@ -387,48 +387,80 @@ test('release removes every listener; one bridge at a time; options are checked'
 
 test('a single player: its states and metadata, shared hints acted on, forced ones followed',
   async () => {
-  const player = kv.createPlayer();
+  const player = kv.createPlayer({ timeUpdateIntervalMs: 60000 });
   const { bridge, errors, session } = await bridgeOn({ player, wantAgent,
     item: { id: 'tone', title: 'Tone' } });
+  const { EventSlot, interruptEvent } = require('../src/main/ets/Events.ets');
+  // A RESUME comes while paused, where the engine's script posts none: as the player routes one.
+  const resume = () => player.listeners.emit(EventSlot.AUDIO_INTERRUPT, interruptEvent(1, 1));
+  const reached = (state, task) => until(() => player.state === state &&
+    bridge.backgroundRunning === task && fakes.state.running === task,
+    () => `${state}, task ${task}: ${player.state} ${fakes.transcript().join('\n')}`);
   try {
     const registered = fakes.state.calls.filter((c) => c.name === 'session1.on')
       .map((c) => c.args[0]);
-    assert.ok(!registered.includes('playNext') && !registered.includes('skipToQueueItem'));
+    assert.deepStrictEqual(registered.sort(), ['fastForward', 'pause', 'play', 'rewind', 'seek',
+      'setLoopMode', 'setSpeed', 'stop']);
     player.setSource(media('tone.m4a'));
+    // A shared PAUSE at 300 ms, the system's own PAUSE at 600 ms (tone.m4a lasts 4 s).
+    player.setOption(1, 'kavori_test_interrupts', '300:1:2,600:0:2');
     await player.prepare();
     const metadata = fakes.state.calls.filter((c) => c.name.endsWith('setAVMetadata')).pop();
     assert.strictEqual(metadata.args[0].assetId, 'tone');
     assert.ok(metadata.args[0].duration > 1000, 'the duration once known');
     session.fire('play');
-    await until(() => player.state === 'playing' && bridge.backgroundRunning, 'playing');
-    assert.strictEqual(published().pop().state, PS.PLAYBACK_STATE_PLAY);
-    // The engine's interrupt notice as the player routes it (its audioInterrupt slot).
-    const interrupt = (type, hint) => player.listeners.emit(13, { type, hint });
-    interrupt(1, 2);  // shared pause: the bridge pauses
-    await until(() => player.state === 'paused' && !bridge.backgroundRunning, 'paused');
-    interrupt(1, 1);  // shared resume after the bridge's pause: plays again
-    await until(() => player.state === 'playing' && bridge.backgroundRunning, 'resumed');
-    session.fire('pause');
-    await until(() => player.state === 'paused', 'paused by the user');
-    interrupt(1, 1);  // no resume over the user's pause
+    await until(() => published().some((r) => r.state === PS.PLAYBACK_STATE_PLAY), 'PLAY');
+    await reached('paused', false);  // the shared PAUSE: the bridge paused
+    assert.strictEqual(published().pop().state, PS.PLAYBACK_STATE_PAUSE);
+    resume();  // after the bridge's own pause: plays again
+    await reached('playing', true);
+    await reached('paused', false);  // the system's PAUSE: shown, task ended
+    assert.strictEqual(published().pop().state, PS.PLAYBACK_STATE_PAUSE);
+    resume();  // not the bridge's pause: no play
     await settled();
     assert.strictEqual(player.state, 'paused');
     session.fire('play');
-    await until(() => bridge.backgroundRunning, 'playing again');
-    interrupt(0, 2);  // the system paused the stream: the task ends
-    await until(() => !bridge.backgroundRunning, 'the task ended');
+    await reached('playing', true);
+    session.fire('pause');
+    await reached('paused', false);
+    resume();  // nor over the user's pause
+    await settled();
+    assert.strictEqual(player.state, 'paused');
+
     session.fire('setLoopMode', LoopMode.LOOP_MODE_SINGLE);
     assert.strictEqual(player.loop, true);
     assert.strictEqual(published().pop().loopMode, LoopMode.LOOP_MODE_SINGLE);
-    session.fire('setLoopMode', LoopMode.LOOP_MODE_LIST);
+    session.fire('setLoopMode', LoopMode.LOOP_MODE_LIST);  // refused: what is in effect shows
     assert.strictEqual(published().pop().loopMode, LoopMode.LOOP_MODE_SINGLE);
+    session.fire('setSpeed', 2);
+    await until(() => published().pop().speed === 2, 'the speed');
     session.fire('stop');
     await until(() => player.state === 'stopped', 'stopped');
+    assert.strictEqual(published().pop().state, PS.PLAYBACK_STATE_STOP);
     session.fire('play');  // a stopped player prepares again first
-    await until(() => player.state === 'playing', 'playing after stop');
+    await reached('playing', true);
     assert.deepStrictEqual(errors.map((e) => e.code), [401]);
   } finally {
     await bridge.release();
     await player.release();
+  }
+  assert.strictEqual(fakes.state.running, false);
+
+  // With shared hints left to the app, the bridge does not act on them.
+  const own = kv.createPlayer({ timeUpdateIntervalMs: 60000 });
+  const off = await bridgeOn({ player: own, followShareHints: false });
+  try {
+    own.setSource(media('tone.m4a'));
+    own.setOption(1, 'kavori_test_interrupts', '100:1:2');
+    let hints = 0;
+    own.on('audioInterrupt', () => hints++);
+    await own.prepare();
+    await own.play();
+    await until(() => hints === 1, 'the hint');
+    await settled();
+    assert.strictEqual(own.state, 'playing');
+  } finally {
+    await off.bridge.release();
+    await own.release();
   }
 });
