@@ -464,3 +464,56 @@ test('a single player: its states and metadata, shared hints acted on, forced on
     await own.release();
   }
 });
+
+test('a queue of the bundled media: play, pause, next over an item that fails, seek, release',
+  async () => {
+  const queue = kv.createQueue({ timeUpdateIntervalMs: 60000 });
+  queue.add([{ url: media('tone.m4a'), id: 'tone', title: 'Tone' },
+    { url: 'script:100,-10000,-5', id: 'broken', title: 'Broken' },
+    { url: media('tone.m4a'), id: 'tone-2', title: 'Tone again' }]);
+  const keys = queue.items.map((e) => e.key);
+  const { bridge, errors, session } = await bridgeOn({ queue, wantAgent });
+  const queueErrors = [];
+  queue.on('error', (e, index) => queueErrors.push([e.code, index]));
+  const marks = {};
+  const mark = (name) => { marks[name] = fakes.state.calls.length; };
+  const last = (suffix) => fakes.state.calls.filter((c) => c.name.endsWith(suffix)).pop().args[0];
+  try {
+    mark('play');
+    session.fire('play');
+    await until(() => queue.state === 'playing' && bridge.backgroundRunning, 'playing');
+    mark('pause');
+    session.fire('pause');
+    await until(() => queue.state === 'paused' && !bridge.backgroundRunning, 'paused');
+    assert.strictEqual(last('setAVPlaybackState').state, PS.PLAYBACK_STATE_PAUSE);
+    session.fire('play');
+    await until(() => queue.state === 'playing' && bridge.backgroundRunning, 'playing again');
+    mark('next');
+    session.fire('playNext');  // a media key's next: the broken item fails and is skipped
+    await until(() => queue.index === 2 && queue.state === 'playing', 'the third item');
+    assert.deepStrictEqual(queueErrors.map((e) => e[1]), [1]);
+    assert.strictEqual(last('setAVMetadata').assetId, 'tone-2');
+    assert.strictEqual(last('setAVPlaybackState').activeItemId, keys[2]);
+    // The task was held across the hand-off: no stop since the play.
+    assert.ok(!names(marks.next).includes('stopBackgroundRunning'));
+    mark('seek');
+    session.fire('seek', 2500);
+    await until(() => {
+      const r = published(marks.seek).pop();
+      return r !== undefined && r.position.elapsedTime >= 2500;
+    }, 'the seek published');
+    mark('release');
+    await bridge.release();
+    assert.strictEqual(session.listenerCount(), 0);
+    assert.strictEqual(fakes.state.running, false);
+    assert.deepStrictEqual(errors, []);
+    if (process.env.KAVORI_SESSION_TRANSCRIPT) {
+      for (const [name, from] of Object.entries(marks)) {
+        console.log(`## ${name}\n${fakes.transcript(from).slice(0, 40).join('\n')}`);
+      }
+    }
+  } finally {
+    await bridge.release();
+    await queue.release();
+  }
+});
