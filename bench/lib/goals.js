@@ -80,6 +80,24 @@ const ROWS = [
     show: (t) => `${t.lateMs.toFixed(0)} ms late at most`,
     met: (t) => t.lateMs <= 50,
   },
+  {
+    // bench/queue_gap.js leaves, per source, the medians of its rounds for each road.
+    figure: "gap between a queue's items, completed to the next one's first position",
+    goal: '<= 20 ms local, <= 50 ms HTTP (300 ms to the first byte)',
+    file: 'queue_gap', target: 'make bench (bench/queue_gap.js)',
+    show: (g) => `local ${g.local.queue.toFixed(1)} ms, HTTP ${g.http.queue.toFixed(1)} ms ` +
+      `(reset-and-prepare: ${g.local.reset.toFixed(1)} ms, ${g.http.reset.toFixed(1)} ms)`,
+    met: (g) => g.local.queue <= 20 && g.http.queue <= 50,
+  },
+  {
+    figure: 'a 10,000-item queue: add, remove, move per call; one shuffle; heap per item',
+    goal: 'no call rebuilds the list (below a copy of it); shuffle O(n) once',
+    file: 'queue_size', target: 'make bench (bench/queue_size.js)',
+    show: (q) => { const f = q['10000']; return `add ${f.add.toFixed(1)} µs, remove ` +
+      `${f.remove.toFixed(1)} µs, move ${f.move.toFixed(1)} µs (copy ${f.copy.toFixed(1)} µs); ` +
+      `shuffle ${f.shuffleMs.toFixed(1)} ms; ${q.bytesPerItem.toFixed(0)} B per item`; },
+    met: (q) => { const f = q['10000']; return Math.max(f.add, f.remove, f.move) < f.copy; },
+  },
 ];
 
 function read(dir, file) {

@@ -473,3 +473,59 @@ test('a released queue keeps nothing alive: the process ends on its own', async 
   assert.strictEqual(r.stderr, '');
   assert.deepStrictEqual([r.status, r.stdout.trim()], [0, 'released released released']);
 });
+
+test('network items: prepared in time where the time allows; live ones never preloaded',
+  async () => {
+    const { startServer } = require('../../test/js/stream_server.js');
+    const server = await startServer();
+    const slow = server.url('/mp3/0.5', 'info=1&headerDelay=300');
+    const rows = [
+      // current item, next item, whether the hand-off prepares, whether the next item was
+      // being preloaded / held prepared while the current one played
+      ['time allows', item('A'), { url: slow }, false, [true, true]],
+      ['too short a current item', item('B'), { url: slow }, true, [true, false]],
+      ['live by its hint', item('B'), { url: server.url('/live.mp3'), durationMs: -1 }, true,
+        [false, false]],
+      // Dropped once found live (maybe before a tick saw it): a live item opens at its turn.
+      ['found live when prepared', item('B'), { url: server.url('/live.mp3') }, true,
+        [null, false]],
+    ];
+    try {
+      for (const [name, current, next, prepares, preloads] of rows) {
+        const q = kv.createQueue();
+        const r = record(q);
+        const held = [false, false];
+        // Asked for before its turn: read from the server, which sees even a preload that a
+        // tick would miss.
+        let askedBefore = 0;
+        const base = server.requests.length;
+        q.on('itemChange', (index) => {
+          if (index !== 1) return;
+          askedBefore = server.requests.slice(base).filter((x) => next.url.includes(x.path))
+            .length;
+        });
+        q.on('timeUpdate', () => {
+          if (q.index !== 0) return;
+          held[0] = held[0] || q.spare.entry !== undefined;
+          held[1] = held[1] || preloaded(q);
+        });
+        q.add([current, next]);
+        try {
+          await q.play();
+          await until(() => q.index === 1 && q.state === 'playing' && q.currentTime > 0,
+            `${name}: the next item playing`);
+          const states = r.of('stateChange').map((e) => e[1]);
+          assert.deepStrictEqual(states, prepares ? ['preparing', 'playing', 'preparing',
+            'playing'] : ['preparing', 'playing'], name);
+          assert.deepStrictEqual(held.map((h, i) => (preloads[i] === null ? null : h)), preloads,
+            name);
+          assert.strictEqual(askedBefore > 0, preloads[0] !== false, name);
+          assert.deepStrictEqual(r.of('error'), [], name);
+        } finally {
+          await q.release();
+        }
+      }
+    } finally {
+      await server.close();
+    }
+  });
