@@ -142,6 +142,30 @@ const backgroundTaskManager = {
   },
 };
 
+// The 15+ task-cancel listener, absent as on an API 11 device until a test adds it.
+const cancelListeners = [];
+function addCancelApi() {
+  backgroundTaskManager.on = (type, callback) => {
+    record('backgroundTaskManager.on', [type]);
+    cancelListeners.push(callback);
+  };
+  backgroundTaskManager.off = (type, callback) => {
+    record('backgroundTaskManager.off', [type]);
+    const at = cancelListeners.indexOf(callback);
+    if (at >= 0) cancelListeners.splice(at, 1);
+  };
+}
+function removeCancelApi() {
+  delete backgroundTaskManager.on;
+  delete backgroundTaskManager.off;
+  cancelListeners.length = 0;
+}
+/** The system cancels the task (reason 6: audio playback not running). */
+function cancelTask() {
+  state.running = false;
+  for (const cb of cancelListeners.slice()) cb({ reason: 6, id: 1 });
+}
+
 const kits = {
   '@kit.AVSessionKit': { avSession },
   '@kit.BackgroundTasksKit': { backgroundTaskManager },
@@ -165,6 +189,10 @@ module.exports = {
   fail(name, code, times = 1) {
     for (let i = 0; i < times; i++) state.faults.push({ name, code });
   },
+  addCancelApi,
+  removeCancelApi,
+  cancelTask,
+  cancelListeners,
   /** The last session made. */
   session() {
     return state.sessions[state.sessions.length - 1];

@@ -347,6 +347,32 @@ test('a lost session is made again, a failing service only once it lasts', async
   }
 });
 
+test('the task-cancel notice is listened to only where the platform has it', async () => {
+  let { bridge } = await bridgeOn({ queue: new FakeQueue(), wantAgent });
+  await bridge.release();
+  assert.ok(!names().some((n) => n.startsWith('backgroundTaskManager.')));
+  fakes.addCancelApi();
+  try {
+    const queue = new FakeQueue();
+    ({ bridge } = await bridgeOn({ queue, wantAgent }));
+    assert.strictEqual(fakes.cancelListeners.length, 1);
+    queue.to('playing');
+    await until(() => bridge.backgroundRunning, 'the task');
+    fakes.cancelTask();  // the system took the task: requested again when playback resumes
+    assert.strictEqual(bridge.backgroundRunning, false);
+    queue.to('paused');
+    queue.to('playing');
+    await until(() => bridge.backgroundRunning && fakes.state.running, 'the task again');
+    await bridge.release();
+    assert.strictEqual(fakes.cancelListeners.length, 0);
+    assert.deepStrictEqual(taskCalls(), ['startBackgroundRunning', 'startBackgroundRunning',
+      'stopBackgroundRunning']);
+  } finally {
+    await bridge.release();
+    fakes.removeCancelApi();
+  }
+});
+
 test('release removes every listener; one bridge at a time; options are checked', async () => {
   const queue = new FakeQueue();
   const { bridge, session } = await bridgeOn({ queue, wantAgent });
@@ -507,10 +533,13 @@ test('a queue of the bundled media: play, pause, next over an item that fails, s
     assert.strictEqual(session.listenerCount(), 0);
     assert.strictEqual(fakes.state.running, false);
     assert.deepStrictEqual(errors, []);
+    // The calls of each step, for a reader: KAVORI_SESSION_TRANSCRIPT=1.
     if (process.env.KAVORI_SESSION_TRANSCRIPT) {
-      for (const [name, from] of Object.entries(marks)) {
-        console.log(`## ${name}\n${fakes.transcript(from).slice(0, 40).join('\n')}`);
-      }
+      const steps = Object.entries(marks);
+      steps.forEach(([name, from], i) => {
+        const to = i + 1 < steps.length ? steps[i + 1][1] : fakes.state.calls.length;
+        console.log(`## ${name}\n${fakes.transcript(from).slice(0, to - from).join('\n')}`);
+      });
     }
   } finally {
     await bridge.release();
