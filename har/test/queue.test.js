@@ -193,6 +193,7 @@ test('edits keep the current item and its index', () => {
     ['move to its place', (q) => q.move(4, 3), 4, 'i3'],
     ['insert before', (q) => q.insert(0, [item('A'), item('B')]), 5, 'i3'],
     ['insert at it', (q) => q.insert(3, item('A')), 4, 'i3'],
+    ['insert thousands', (q) => q.insert(2, Array(5000).fill(item('A'))), 5003, 'i3'],
     ['add', (q) => q.add(item('A')), 3, 'i3'],
     ['remove the current', (q) => q.remove(3), 3, 'i4', ['removed', 3]],
     ['replace the current', (q) => q.replace(3, item('A')), 3, 'A', ['removed', 3]],
