@@ -423,6 +423,10 @@ test('interruptions: forced ones followed, SHARE hints acted on unless turned of
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_PAUSE}`, {}, true, 'paused', 'paused'],
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_STOP}`, {}, true, 'stopped', 'stopped'],
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_DUCK}`, {}, true, 'playing', 'playing'],
+    // An engine that only reports: the player pauses or stops it, the queue follows the same.
+    [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_PAUSE}`, {}, false, 'paused', 'paused'],
+    [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_STOP}`, { followShareHints: false }, false,
+      'stopped', 'stopped'],
   ];
   for (const [script, options, acts, state, playerState] of rows) {
     const q = interruptedQueue(script, options, acts);
