@@ -67,6 +67,13 @@ test('items hand off in order, the next one started at completed without prepari
     assert.deepStrictEqual(r.of('stateChange').map((e) => e[1]),
       ['preparing', 'playing', 'ended']);
     assert.strictEqual(r.of('queueEnd').length, 1);
+    // After the end, play() plays what was added since, else starts over.
+    q.add(item('C'));
+    await q.play();
+    await until(() => q.state === 'ended', 'the added item to end');
+    await q.play();
+    await until(() => q.state === 'playing', 'the queue to start over');
+    assert.deepStrictEqual(r.of('itemChange').slice(3).map((e) => e[1]), [3, 0]);
     assert.deepStrictEqual(r.mismatches, []);
   } finally {
     await q.release();
