@@ -67,6 +67,13 @@ test('items hand off in order, the next one started at completed without prepari
     assert.deepStrictEqual(r.of('stateChange').map((e) => e[1]),
       ['preparing', 'playing', 'ended']);
     assert.strictEqual(r.of('queueEnd').length, 1);
+    // After the end, play() plays what was added since, else starts over.
+    q.add(item('C'));
+    await q.play();
+    await until(() => q.state === 'ended', 'the added item to end');
+    await q.play();
+    await until(() => q.state === 'playing', 'the queue to start over');
+    assert.deepStrictEqual(r.of('itemChange').slice(3).map((e) => e[1]), [3, 0]);
     assert.deepStrictEqual(r.mismatches, []);
   } finally {
     await q.release();
@@ -193,6 +200,7 @@ test('edits keep the current item and its index', () => {
     ['move to its place', (q) => q.move(4, 3), 4, 'i3'],
     ['insert before', (q) => q.insert(0, [item('A'), item('B')]), 5, 'i3'],
     ['insert at it', (q) => q.insert(3, item('A')), 4, 'i3'],
+    ['insert thousands', (q) => q.insert(2, Array(5000).fill(item('A'))), 5003, 'i3'],
     ['add', (q) => q.add(item('A')), 3, 'i3'],
     ['remove the current', (q) => q.remove(3), 3, 'i4', ['removed', 3]],
     ['replace the current', (q) => q.replace(3, item('A')), 3, 'A', ['removed', 3]],
@@ -422,6 +430,10 @@ test('interruptions: forced ones followed, SHARE hints acted on unless turned of
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_PAUSE}`, {}, true, 'paused', 'paused'],
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_STOP}`, {}, true, 'stopped', 'stopped'],
     [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_DUCK}`, {}, true, 'playing', 'playing'],
+    // An engine that only reports: the player pauses or stops it, the queue follows the same.
+    [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_PAUSE}`, {}, false, 'paused', 'paused'],
+    [`200:${F.INTERRUPT_FORCE}:${H.INTERRUPT_HINT_STOP}`, { followShareHints: false }, false,
+      'stopped', 'stopped'],
   ];
   for (const [script, options, acts, state, playerState] of rows) {
     const q = interruptedQueue(script, options, acts);
