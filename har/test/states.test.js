@@ -189,7 +189,9 @@ test('every method in every state: refused without a throw or an engine call, re
     .map(([m, allowed]) => [m, STATES.filter((s) => allowed.includes(s))])));
 });
 
-test('the README shows the package\'s state table', () => {
+test('the README shows the package\'s state tables, the player\'s and the queue\'s', () => {
   const readme = fs.readFileSync(path.join(root, 'har', 'README.md'), 'utf8');
-  assert.ok(readme.includes(stateTableMarkdown()), stateTableMarkdown());
+  for (const table of [stateTableMarkdown(), kv.queueStateTableMarkdown()]) {
+    assert.ok(readme.includes(table), table);
+  }
 });
