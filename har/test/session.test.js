@@ -334,11 +334,15 @@ test('a lost session is made again, a failing service only once it lasts', async
     await until(() => names().filter((n) => n === 'session2.setAVPlaybackState').length === 3,
       () => fakes.transcript().join('\n'));
     assert.strictEqual(fakes.state.sessions.length, 2);
-    // Two in a row, the limit apart: a third session.
-    fakes.fail('setAVPlaybackState', 6600101, 2);
+    // Failing the limit apart: a third session. Three faults, as the state change may publish
+    // twice within one millisecond, which is no lasting failure; one may be left to the new one.
+    fakes.fail('setAVPlaybackState', 6600101, 3);
     queue.to('playing');
     await until(() => names().includes('session3.activate'), 'a third session');
-    assert.deepStrictEqual(errors.map((e) => e.code), [6600102, 6600101, 6600101, 6600101]);
+    await until(() => fakes.state.faults.length === 0, 'the faults used');
+    assert.deepStrictEqual(errors.slice(0, 2).map((e) => e.code), [6600102, 6600101]);
+    assert.ok(errors.length >= 4 && errors.slice(2).every((e) => e.code === 6600101),
+      errors.map((e) => e.code).join(', '));
     assert.ok(errors.every((e) => e instanceof kv.BusinessError &&
       e.message.startsWith('media session: setAVPlaybackState failed')));
   } finally {
