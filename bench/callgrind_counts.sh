@@ -4,9 +4,11 @@
 # Each count is inclusive, from where the work enters: a method's native callback as Node-API
 # hands it the call, for events the JS thread's whole wake-up by a thread-safe function, or the
 # floor's loop of listener calls, for the producer the engine message thread's loop, and for a
-# player's life every thread's instructions between two marks. An event's count is that of the last pass, once the JS engine
-# has compiled the listeners' hot code; for raw and package the whole run's, warm-up included, is
-# printed beside it, since the package's callbacks take longer to reach their compiled form. Uses
+# player's life every thread's instructions between two marks. Every event subject, floors too,
+# runs the same passes (bench/callgrind/events.js), and its count is that of the last one, once the
+# JS engine has compiled the hot code: a floor warmed less than its subject would count that
+# compile. For raw and package the whole run's, warm-up included, is printed beside it, since the
+# package's callbacks take longer to reach their compiled form. Uses
 # the Release build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
 # 100000, twice with its warm-up), EVENTS events per pass of the event subjects (default 50000),
 # ISOLATED events of the isolated subjects (default 2000, one wake-up each). Threads are counted
