@@ -3,24 +3,28 @@
 # move with the machine's load (but a locked instruction counts as one, however long it takes).
 # Each count is inclusive, from where the work enters: a method's native callback as Node-API
 # hands it the call, for events the JS thread's whole wake-up by a thread-safe function, or the
-# floor's loop of listener calls, for the producer the engine message thread's loop, and for a
-# player's life every thread's instructions between two marks. Every event subject, floors too,
-# runs the same passes (bench/callgrind/events.js), and its count is that of the last one, once the
-# JS engine has compiled the hot code: a floor warmed less than its subject would count that
-# compile. For raw and package the whole run's, warm-up included, is printed beside it, since the
-# package's callbacks take longer to reach their compiled form. Uses
-# the Release build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject of bench/call_overhead.js (default
-# 100000, twice with its warm-up), EVENTS events per pass of the event subjects (default 50000),
-# ISOLATED events of the isolated subjects (default 2000, one wake-up each). Threads are counted
-# apart: the JS thread's counts come from its own profile, the producers' from the others'. Leaves
-# its figures in KAVORI_BENCH_OUT (default KAVORI_BUILD_DIR/bench-results) as counts.json and prints
-# the goals table (bench/lib/goals.js) from that folder; fails only when a run fails.
+# floor's loop of listener calls, for the producer the engine message thread's loop. Every event
+# subject, floors too, runs the same passes (bench/callgrind/events.js), and its count is that of
+# the last one, once the JS engine has compiled the hot code: a floor warmed less than its subject
+# would count that compile. For raw and package the whole run's, warm-up included, is printed
+# beside it, since the package's callbacks take longer to reach their compiled form. A player's
+# life is counted on every thread: a run of LIVES_LONG lives (default 300) less one of LIVES_SHORT
+# (default 100), over the difference, so that start, warm-up and exit cancel out. Uses the Release
+# build of KAVORI_BUILD_DIR (default build-bench, as make bench leaves it). CALLS calls per subject
+# of bench/call_overhead.js (default 100000, twice with its warm-up), EVENTS events per pass of the
+# event subjects (default 50000), ISOLATED events of the isolated subjects (default 2000, one
+# wake-up each). Threads are counted apart: the JS thread's counts come from its own profile, the
+# producers' from the others'. Leaves its figures in KAVORI_BENCH_OUT (default
+# KAVORI_BUILD_DIR/bench-results) as counts.json and prints the goals table (bench/lib/goals.js)
+# from that folder; fails only when a run fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KAVORI_BUILD_DIR:-$root/build-bench}"
 calls="${CALLS:-100000}"
 events="${EVENTS:-50000}"
 isolated="${ISOLATED:-2000}"
+livesShort="${LIVES_SHORT:-100}"
+livesLong="${LIVES_LONG:-300}"
 jobs="${JOBS:-2}"
 results="${KAVORI_BENCH_OUT:-$build/bench-results}"
 mkdir -p "$results"
@@ -32,8 +36,7 @@ trap 'rm -rf "$out"' EXIT
 # $out/<name>.stdout, the JS thread's annotated inclusive profile to $out/<name> and the other
 # threads' to $out/<name>.others: from the measured pass's start (the bench addon's
 # MeasuredPassStarts) when the run marks one, and the JS thread's before it to $out/<name>.warm;
-# when the run marks the pass's end too (MeasuredPassEnds), all threads' total within the pass to
-# $out/<name>.within.
+# every thread's instructions over the whole run, all dumps, to $out/<name>.total.
 # The JS engine compiles hot code on the JS thread, not in the background: callgrind runs one
 # thread at a time, so how many events went by before compiled code took over would depend on its
 # scheduling, and so would the warm-up's count.
@@ -54,11 +57,7 @@ run() {
             [ "$f" = "$out/$name.cg-01" ] || annotate "$f" >>"$out/$name.others"
         done
         if [ -f "$out/$name.cg.1-01" ]; then annotate "$out/$name.cg.1-01" >"$out/$name.warm"; fi
-        # A run that marks its measured pass's end too: every thread's instructions within it.
-        if [ -f "$out/$name.cg.2-01" ]; then
-            cat "$out/$name".cg.2-* | awk '/^totals:/ { s += $2 } END { print s + 0 }' \
-                >"$out/$name.within"
-        fi
+        cat "$out/$name".cg* | awk '/^totals:/ { s += $2 } END { print s + 0 }' >"$out/$name.total"
     ) &
 }
 
@@ -71,7 +70,9 @@ for subject in isolated-bridge isolated-bare; do
     run "$subject" "$root/bench/callgrind/events.js" "$subject" "$isolated"
 done
 for side in floor raw package; do
-    run "life-$side" "$root/bench/life.js" "$side" marked
+    for lives in "$livesShort" "$livesLong"; do
+        run "life-$side-$lives" "$root/bench/life.js" "$side" counted "$lives"
+    done
 done
 for pid in $(jobs -p); do wait "$pid"; done
 
@@ -115,8 +116,14 @@ messages=$(($(delivered raw) + 1))
 producerEngine=$(count raw.others ':kvmp_get_msg ' "$messages")
 producerModule=$(($(count raw.others ':message_loop\(void\*\)' "$messages") - producerEngine))
 
-# A player's life, every thread: run_events gives the lives counted.
-life() { echo $(($(cat "$out/life-$1.within") / $(run_events "life-$1"))); }
+# A player's life, every thread: the long run's instructions less the short one's, per life.
+life() {
+    local long short
+    long=$(cat "$out/life-$1-$livesLong.total")
+    short=$(cat "$out/life-$1-$livesShort.total")
+    [ "$long" -gt "$short" ] || { echo "life-$1: $long instructions, not above $short" >&2; exit 1; }
+    echo $(((long - short) / (livesLong - livesShort)))
+}
 lifeFloor=$(life floor)
 lifeRaw=$(life raw)
 lifePackage=$(life package)
@@ -136,8 +143,8 @@ echo "  an isolated event (one per wake-up, $isolated): JS thread: bridge $isola
     "($(ratio "$isolatedBridgePost" "$isolatedBarePost") x)"
 echo "  the engine road's producer thread per message: the module's part $producerModule, the" \
     "engine's own $producerEngine"
-echo "  a player's life, all threads: engine alone $lifeFloor, raw module $lifeRaw, package" \
-    "$lifePackage"
+echo "  a player's life, all threads ($livesLong lives less $livesShort): engine alone" \
+    "$lifeFloor, raw module $lifeRaw, package $lifePackage"
 cat >"$results/counts.json" <<EOF
 {"position": $module, "positionRef": $positionRef, "eventFloor": $eventFloor,
  "groupFloor": $groupFloor, "bridge": $bridge, "raw": $raw, "routed": $routed,
