@@ -34,7 +34,9 @@ trap 'rm -rf "$out"' EXIT
 
 # run <name> <node arguments...>: node under callgrind, in the background; its output goes to
 # $out/<name>.stdout, the JS thread's annotated inclusive profile to $out/<name> and the other
-# threads' to $out/<name>.others: from the measured pass's start (the bench addon's
+# threads' over the whole run to $out/<name>.others (a mark's dump holds only the thread that
+# enters it, so the others' counts cover every pass, and are divided by every pass's work); the JS
+# thread's from the measured pass's start (the bench addon's
 # MeasuredPassStarts) when the run marks one, and the JS thread's before it to $out/<name>.warm;
 # every thread's instructions over the whole run, all dumps, to $out/<name>.total.
 # The JS engine compiles hot code on the JS thread, not in the background: callgrind runs one
@@ -53,8 +55,8 @@ run() {
         annotate() { callgrind_annotate --inclusive=yes --threshold=100 "$1"; }
         annotate "$out/$name.cg-01" >"$out/$name"
         : >"$out/$name.others"
-        for f in "$out/$name".cg-*; do
-            [ "$f" = "$out/$name.cg-01" ] || annotate "$f" >>"$out/$name.others"
+        for f in "$out/$name".cg-* "$out/$name".cg.*-*; do
+            case "$f" in *-01 | *'*'*) ;; *) annotate "$f" >>"$out/$name.others" ;; esac
         done
         if [ -f "$out/$name.cg.1-01" ]; then annotate "$out/$name.cg.1-01" >"$out/$name.warm"; fi
         cat "$out/$name".cg* | awk '/^totals:/ { s += $2 } END { print s + 0 }' >"$out/$name.total"
@@ -91,9 +93,11 @@ positionRef=$(count calls '\)::PositionRef\(' $((2 * calls)))
 module=$(count calls ':KavoriCloudPlayerNapi::getCurrentPosition\(' $((4 * calls)))
 # The JS thread's wake-ups by the bridge's thread-safe function.
 wakeUps='ThreadSafeFunction::AsyncCb\(uv_async_s\*\) \['
-# run_events <run>, delivered <run>: the events of the whole run, and of its last pass.
+# run_events <run>, delivered <run>, passes <run>: the events of the whole run, of its last pass,
+# and its passes.
 run_events() { read -r total _ <"$out/$1.stdout" && echo "$total"; }
-delivered() { read -r _ measured <"$out/$1.stdout" && echo "$measured"; }
+delivered() { read -r _ measured _ <"$out/$1.stdout" && echo "$measured"; }
+passes() { read -r _ _ n <"$out/$1.stdout" && echo "$n"; }
 eventFloor=$(count floor '\)::Floor\(' "$(delivered floor)")
 groupFloor=$(count groupfloor '\)::GroupFloor\(' "$(delivered groupfloor)")
 bridge=$(count bridge "$wakeUps" "$(delivered bridge)")
@@ -107,12 +111,13 @@ packageWhole=$(whole package "$wakeUps")
 isolatedWakeUp='uv__async_io'
 isolatedBridge=$(count isolated-bridge "$isolatedWakeUp" "$(delivered isolated-bridge)")
 isolatedBare=$(count isolated-bare "$isolatedWakeUp" "$(delivered isolated-bare)")
-isolatedBridgePost=$(count isolated-bridge.others ':post_event\(' "$(delivered isolated-bridge)")
+isolatedBridgePost=$(count isolated-bridge.others ':post_event\(' "$(run_events isolated-bridge)")
 isolatedBarePost=$(count isolated-bare.others ':napi_call_threadsafe_function ' \
-    "$(delivered isolated-bare)")
+    "$(run_events isolated-bare)")
 # The engine road's message threads: the loop the module runs there, and within it the engine's
-# own taking of each message; the script posts one PREPARED message before the counted ones.
-messages=$(($(delivered raw) + 1))
+# own taking of each message, over every pass; each pass's script posts one PREPARED message
+# before its counted ones.
+messages=$(($(run_events raw) + $(passes raw)))
 producerEngine=$(count raw.others ':kvmp_get_msg ' "$messages")
 producerModule=$(($(count raw.others ':message_loop\(void\*\)' "$messages") - producerEngine))
 

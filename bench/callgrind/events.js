@@ -71,9 +71,9 @@ async function road() {
   return PASSES.reduce((a, b) => a + b);
 }
 
-// Prints the number of events delivered, warm-up included, then the measured pass's.
+// Prints the number of events delivered, warm-up included, the measured pass's, and the passes.
 (['raw', 'routed', 'package'].includes(subject) ? road() : direct()).then((total) => {
-  console.log(`${total} ${n}`);
+  console.log(`${total} ${n} ${PASSES.length}`);
 }, (e) => {
   console.error(e);
   process.exit(1);
