@@ -101,6 +101,8 @@ passes() { read -r _ _ n <"$out/$1.stdout" && echo "$n"; }
 eventFloor=$(count floor '\)::Floor\(' "$(delivered floor)")
 groupFloor=$(count groupfloor '\)::GroupFloor\(' "$(delivered groupfloor)")
 bridge=$(count bridge "$wakeUps" "$(delivered bridge)")
+# The bridge's producer threads, every pass: what post_event costs each event before the wake-up.
+bridgePost=$(count bridge.others ':post_event\(' "$(run_events bridge)")
 raw=$(count raw "$wakeUps" "$(delivered raw)")
 routed=$(count routed "$wakeUps" "$(delivered routed)")
 package=$(count package "$wakeUps" "$(delivered package)")
@@ -138,7 +140,8 @@ echo "instructions under callgrind, inclusive, per call or event:"
 echo "  a call: floor $floor, with the engine query $position, with the query and a reference" \
     "(the fair floor) $positionRef, _getCurrentPosition $module"
 echo "  an event on the JS thread: group floor (one native call per 64, a JS loop) $groupFloor," \
-    "direct-call floor (one call, one scope) $eventFloor, raw bridge $bridge; engine road" \
+    "direct-call floor (one call, one scope) $eventFloor, raw bridge $bridge (and $bridgePost" \
+    "on its producer); engine road" \
     "($events per pass): raw listener $raw, routed $routed, package $package"
 echo "  the whole run, warm-up included ($(run_events package) events): raw $rawWhole, package" \
     "$packageWhole, package over raw $(ratio "$packageWhole" "$rawWhole")"
@@ -152,7 +155,7 @@ echo "  a player's life, all threads ($livesLong lives less $livesShort): engine
     "$lifeFloor, raw module $lifeRaw, package $lifePackage"
 cat >"$results/counts.json" <<EOF
 {"position": $module, "positionRef": $positionRef, "eventFloor": $eventFloor,
- "groupFloor": $groupFloor, "bridge": $bridge, "raw": $raw, "routed": $routed,
+ "groupFloor": $groupFloor, "bridge": $bridge, "bridgePost": $bridgePost, "raw": $raw, "routed": $routed,
  "package": $package, "rawWhole": $rawWhole, "packageWhole": $packageWhole,
  "isolatedBridge": $isolatedBridge, "isolatedBare": $isolatedBare,
  "isolatedBridgePost": $isolatedBridgePost, "isolatedBarePost": $isolatedBarePost,

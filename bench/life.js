@@ -81,9 +81,11 @@ function main() {
   console.log(`(a) raw module   ${us(med('raw'))}  over the floor ${over('raw').toFixed(2)}`);
   console.log(`(b) package      ${us(med('package'))}  over the floor ${over('package').toFixed(2)}`);
   console.log(`(c) engine alone ${us(med('floor'))}`);
+  const [load] = require('node:os').loadavg();
+  console.log(`(load average ${load.toFixed(2)})`);
   common.record('life', {
     floor: med('floor'), raw: med('raw'), package: med('package'),
-    rawOver: over('raw'), packageOver: over('package'),
+    rawOver: over('raw'), packageOver: over('package'), load,
   });
 }
 
