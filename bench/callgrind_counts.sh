@@ -38,7 +38,8 @@ trap 'rm -rf "$out"' EXIT
 # enters it, so the others' counts cover every pass, and are divided by every pass's work); the JS
 # thread's from the measured pass's start (the bench addon's
 # MeasuredPassStarts) when the run marks one, and the JS thread's before it to $out/<name>.warm;
-# every thread's instructions over the whole run, all dumps, to $out/<name>.total.
+# every thread's instructions over the whole run, all dumps, to $out/<name>.total; when the run
+# marks its pass's end too (MeasuredPassEnds), the JS thread's within the pass to $out/<name>.pass.
 # The JS engine compiles hot code on the JS thread, not in the background: callgrind runs one
 # thread at a time, so how many events went by before compiled code took over would depend on its
 # scheduling, and so would the warm-up's count.
@@ -49,7 +50,7 @@ run() {
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
     (
         KAVORI_BUILD_DIR="$build" valgrind --tool=callgrind --callgrind-out-file="$out/$name.cg" \
-            --separate-threads=yes --dump-before='*MeasuredPass*' \
+            --separate-threads=yes --dump-before='*MeasuredPass*' --max-threads=4000 \
             node --no-concurrent-recompilation "$@" >"$out/$name.stdout" 2>"$out/$name.log" ||
             { echo "$name failed:" >&2; tail -20 "$out/$name.log" >&2; exit 1; }
         annotate() { callgrind_annotate --inclusive=yes --threshold=100 "$1"; }
@@ -59,6 +60,7 @@ run() {
             case "$f" in *-01 | *'*'*) ;; *) annotate "$f" >>"$out/$name.others" ;; esac
         done
         if [ -f "$out/$name.cg.1-01" ]; then annotate "$out/$name.cg.1-01" >"$out/$name.warm"; fi
+        if [ -f "$out/$name.cg.2-01" ]; then annotate "$out/$name.cg.2-01" >"$out/$name.pass"; fi
         cat "$out/$name".cg* | awk '/^totals:/ { s += $2 } END { print s + 0 }' >"$out/$name.total"
     ) &
 }
@@ -67,6 +69,10 @@ run() {
 KAVORI_BENCH_CALLS="$calls" KAVORI_BENCH_ROUNDS=1 run calls "$root/bench/call_overhead.js"
 for subject in floor groupfloor bridge raw routed package; do
     run "$subject" "$root/bench/callgrind/events.js" "$subject" "$events"
+done
+# The package with 1 to 1,000 players in one environment, all posting at once.
+for players in 1 10 100 1000; do
+    run "scale-$players" "$root/bench/callgrind/events.js" "scale-$players" "$events"
 done
 for subject in isolated-bridge isolated-bare; do
     run "$subject" "$root/bench/callgrind/events.js" "$subject" "$isolated"
@@ -106,6 +112,21 @@ bridgePost=$(count bridge.others ':post_event\(' "$(run_events bridge)")
 raw=$(count raw "$wakeUps" "$(delivered raw)")
 routed=$(count routed "$wakeUps" "$(delivered routed)")
 package=$(count package "$wakeUps" "$(delivered package)")
+# scale <players>: the package per event with that many players: the module's delivery of slices
+# of events to JS in the pass with events, less that of the same players' lives without events
+# (their PREPARED events), per event. Not the whole wake-up: the promise continuations of a
+# thousand lives run inside it or after it as the threads happen to be scheduled.
+slices='::DeliverNextSlice\('
+scale() {
+    local with without
+    with=$(count "scale-$1.pass" "$slices" 1)
+    without=$(count "scale-$1" "$slices" 1)
+    echo $(((with - without) / $(delivered "scale-$1")))
+}
+scale1=$(scale 1)
+scale10=$(scale 10)
+scale100=$(scale 100)
+scale1000=$(scale 1000)
 rawWhole=$(whole raw "$wakeUps")
 packageWhole=$(whole package "$wakeUps")
 # An isolated event wakes the JS thread through libuv's async handle: the whole wake-up is counted
@@ -143,6 +164,8 @@ echo "  an event on the JS thread: group floor (one native call per 64, a JS loo
     "direct-call floor (one call, one scope) $eventFloor, raw bridge $bridge (and $bridgePost" \
     "on its producer); engine road" \
     "($events per pass): raw listener $raw, routed $routed, package $package"
+echo "  the package per event with 1 / 10 / 100 / 1,000 players posting at once: $scale1 /" \
+    "$scale10 / $scale100 / $scale1000 ($(ratio "$scale1000" "$scale1") x at 1,000)"
 echo "  the whole run, warm-up included ($(run_events package) events): raw $rawWhole, package" \
     "$packageWhole, package over raw $(ratio "$packageWhole" "$rawWhole")"
 echo "  an isolated event (one per wake-up, $isolated): JS thread: bridge $isolatedBridge, bare" \
@@ -156,7 +179,8 @@ echo "  a player's life, all threads ($livesLong lives less $livesShort): engine
 cat >"$results/counts.json" <<EOF
 {"position": $module, "positionRef": $positionRef, "eventFloor": $eventFloor,
  "groupFloor": $groupFloor, "bridge": $bridge, "bridgePost": $bridgePost, "raw": $raw, "routed": $routed,
- "package": $package, "rawWhole": $rawWhole, "packageWhole": $packageWhole,
+ "package": $package, "scale1": $scale1, "scale10": $scale10, "scale100": $scale100,
+ "scale1000": $scale1000, "rawWhole": $rawWhole, "packageWhole": $packageWhole,
  "isolatedBridge": $isolatedBridge, "isolatedBare": $isolatedBare,
  "isolatedBridgePost": $isolatedBridgePost, "isolatedBarePost": $isolatedBarePost,
  "producerModule": $producerModule, "producerEngine": $producerEngine,

@@ -35,6 +35,15 @@ const ROWS = [
     met: (c) => c.package / c.groupFloor <= 2.5,
   },
   {
+    figure: 'package event at 1 / 10 / 100 / 1,000 players posting at once ' +
+      '(instructions)',
+    goal: '1,000 players <= 1.1 x 1 player', file: 'counts', target: 'make bench-count',
+    needs: ['scale1', 'scale10', 'scale100', 'scale1000'],
+    show: (c) => `${x(c.scale1000 / c.scale1)} (${c.scale1} / ${c.scale10} / ${c.scale100} / ` +
+      `${c.scale1000})`,
+    met: (c) => c.scale1000 / c.scale1 <= 1.1,
+  },
+  {
     figure: "the device road (no script, the package's group functions): raw, routed, package",
     goal: "within 1.05 x the host's", file: 'counts', target: 'make bench-count',
     pending: 'no module takes a group factory from JS yet', needs: [],
