@@ -5,16 +5,16 @@
 // is the process's CPU time (all threads) per life, which a machine shared with other work moves
 // far less than the wall time; each side runs WARM lives, then LIVES measured ones, in a fresh
 // process per round, the order alternating; medians of ROUNDS rounds. Goals: raw <= 2 x the floor,
-// package <= 3 x. `node life.js <side> counted <n>` runs n lives of one side and nothing else, for
-// bench/callgrind_counts.sh, which counts every thread of a 300-life and a 100-life run and takes
-// the difference over 200: the process's start, the warm-up and its end cancel out, and no thread
-// is left uncounted (a mark's dump would hold only the thread that enters it).
+// package <= 3 x. `node life.js <side> marked` runs WARM lives of one side, then COUNTED ones
+// between the bench addon's measuredPassStarts() and measuredPassEnds(), for
+// bench/callgrind_counts.sh, and prints the lives run and the lives counted.
 const path = require('node:path');
 const common = require('./lib/common.js');
 
 const ROUNDS = 5;
 const WARM = 100;
 const LIVES = 1000;
+const COUNTED = 300;  // under callgrind
 const SOURCE = 'script:200';
 
 let rawPrepared = null;  // resolves the raw life waiting for its PREPARED event
@@ -64,11 +64,14 @@ async function perLife(side) {
   return common.cpuNs(start) / LIVES;
 }
 
-// n lives of side, for a count of the whole process; gives n.
-async function counted(side, n) {
-  if (!(Number.isInteger(n) && n > 0)) throw new Error(`counted: ${n} is not a number of lives`);
-  await lives(side, n);
-  return n;
+// The counted lives of side between the marks callgrind dumps the JS thread's counts at.
+async function marked(side) {
+  const bench = common.addon('kavori_bench_events');
+  await lives(side, WARM);
+  bench.measuredPassStarts();
+  await lives(side, COUNTED);
+  bench.measuredPassEnds();
+  return `${WARM + COUNTED} ${COUNTED}`;
 }
 
 function main() {
@@ -93,8 +96,8 @@ if (require.main !== module) {
   module.exports = { lives };
 } else if (process.argv[2]) {
   const side = process.argv[2];
-  const run = process.argv[3] === 'counted' ? counted(side, Number(process.argv[4])) : perLife(side);
-  run.then((v) => console.log(JSON.stringify(v)), (e) => { console.error(e); process.exit(1); });
+  const run = process.argv[3] === 'marked' ? marked(side) : perLife(side).then(JSON.stringify);
+  run.then((v) => console.log(v), (e) => { console.error(e); process.exit(1); });
 } else {
   main();
 }
