@@ -158,8 +158,9 @@ bench-count: build-bench
 	JOBS=$(JOBS) bash bench/callgrind_counts.sh
 
 # Both targets on the module of commit BASE (its sources, this tree's benches) and on this tree,
-# one after the other, and the goals table before and after side by side.
-BASE ?= f0f5f82
+# one after the other, and the goals table before and after side by side. The default base is
+# where the work on the fast road began.
+BASE ?= b1ec1cf
 bench-compare: build-bench
 	$(own_jobs) JOBS=$(JOBS) bash bench/before_after.sh $(BASE)
 

@@ -5,7 +5,8 @@
 # module and package, and builds it as build-bench is built. Then make bench-count's runs, base
 # then this tree, and make bench's, the same, all on one machine state; last the goals table with
 # both sides' figures line by line. This tree's build-bench must be built (make bench-compare
-# builds it). Figures stay in build-bench/bench-compare/{before,after}.
+# builds it). Figures stay in build-bench/bench-compare/{before,after}. A subject the base cannot
+# run (it lacks what the subject calls) fails alone there: its rows read not measured.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 base="${1:?usage: bench/before_after.sh BASE-COMMIT}"
@@ -27,12 +28,12 @@ rm -rf "$results"
 mkdir -p "$results/before" "$results/after"
 # side <before|after> <script>: one target's script on one side.
 side() {
-    local dir="$tree"
-    [ "$1" = after ] && dir="$root"
+    local dir="$tree" keepGoing=1
+    [ "$1" = after ] && dir="$root" && keepGoing=
     local start=$SECONDS
     echo "== $1 ($dir): bench/$2"
     KAVORI_BUILD_DIR="$dir/build-bench" KAVORI_BENCH_OUT="$results/$1" JOBS="$jobs" \
-        bash "$dir/bench/$2"
+        KAVORI_BENCH_KEEP_GOING="$keepGoing" bash "$dir/bench/$2"
     echo "== $1: bench/$2 took $((SECONDS - start)) s"
 }
 side before callgrind_counts.sh

@@ -5,15 +5,16 @@
 // is the process's CPU time (all threads) per life, which a machine shared with other work moves
 // far less than the wall time; each side runs WARM lives, then LIVES measured ones, in a fresh
 // process per round, the order alternating; medians of ROUNDS rounds. Goals: raw <= 2 x the floor,
-// package <= 3 x. `node life.js <side> marked` runs one side for bench/callgrind_counts.sh instead,
-// the measured lives between the bench addon's measuredPassStarts() and measuredPassEnds().
+// package <= 3 x. `node life.js <side> marked` runs WARM lives of one side, then COUNTED ones
+// between the bench addon's measuredPassStarts() and measuredPassEnds(), for
+// bench/callgrind_counts.sh, and prints the lives run and the lives counted.
 const path = require('node:path');
 const common = require('./lib/common.js');
 
 const ROUNDS = 5;
 const WARM = 100;
 const LIVES = 1000;
-const COUNTED = 100;  // under callgrind
+const COUNTED = 300;  // under callgrind
 const SOURCE = 'script:200';
 
 let rawPrepared = null;  // resolves the raw life waiting for its PREPARED event
@@ -63,14 +64,14 @@ async function perLife(side) {
   return common.cpuNs(start) / LIVES;
 }
 
-// The measured lives of side between the marks callgrind dumps its counts at.
+// The counted lives of side between the marks callgrind dumps the JS thread's counts at.
 async function marked(side) {
   const bench = common.addon('kavori_bench_events');
   await lives(side, WARM);
   bench.measuredPassStarts();
   await lives(side, COUNTED);
   bench.measuredPassEnds();
-  return COUNTED;
+  return `${WARM + COUNTED} ${COUNTED}`;
 }
 
 function main() {
@@ -83,17 +84,20 @@ function main() {
   console.log(`(a) raw module   ${us(med('raw'))}  over the floor ${over('raw').toFixed(2)}`);
   console.log(`(b) package      ${us(med('package'))}  over the floor ${over('package').toFixed(2)}`);
   console.log(`(c) engine alone ${us(med('floor'))}`);
+  const [load] = require('node:os').loadavg();
+  console.log(`(load average ${load.toFixed(2)})`);
   common.record('life', {
     floor: med('floor'), raw: med('raw'), package: med('package'),
-    rawOver: over('raw'), packageOver: over('package'),
+    rawOver: over('raw'), packageOver: over('package'), load,
   });
 }
 
 if (require.main !== module) {
   module.exports = { lives };
 } else if (process.argv[2]) {
-  (process.argv[3] === 'marked' ? marked : perLife)(process.argv[2]).then((ns) => console.log(JSON.stringify(ns)),
-    (e) => { console.error(e); process.exit(1); });
+  const side = process.argv[2];
+  const run = process.argv[3] === 'marked' ? marked(side) : perLife(side).then(JSON.stringify);
+  run.then((v) => console.log(v), (e) => { console.error(e); process.exit(1); });
 } else {
   main();
 }

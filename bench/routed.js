@@ -52,6 +52,31 @@ async function pass(side, count, round) {
   return ns / count;
 }
 
+// k package players made at once, each given count / k events (none when count is 0), prepared
+// together: their message threads post at once, the events interleaving as the threads are run.
+// Gives the CPU nanoseconds per event (per player when count is 0).
+async function passPlayers(k, count) {
+  if (count % k !== 0) throw new Error(`${count} events do not share out among ${k} players`);
+  require('../har/test/ets-require.js');
+  const kv = require('../har/Index.ets');
+  let n = 0;
+  let finished = null;
+  const done = new Promise((resolve) => { finished = resolve; });
+  if (count === 0) finished();
+  const players = Array.from({ length: k }, () => {
+    const player = kv.createPlayer();
+    player.on('bufferingUpdate', () => { if (++n === count) setImmediate(finished); });
+    player.setSource(count === 0 ? 'script:200' : script(count / k));
+    return player;
+  });
+  const start = process.cpuUsage();
+  await Promise.all(players.map((p) => p.prepare()));
+  await done;
+  const ns = cpuNs(start);
+  await Promise.all(players.map((p) => p.release()));
+  return ns / (count || k);
+}
+
 // A warm-up pass, then REPS passes of events each; gives the median CPU time per event.
 // beforeLastPass, when given, is called as the last pass is about to start.
 async function measure(side, events = EVENTS, beforeLastPass = null) {
@@ -91,7 +116,7 @@ function main() {
 }
 
 if (require.main !== module) {
-  module.exports = { measure, pass, REPS };  // bench/callgrind/events.js and bench/warmup.js
+  module.exports = { measure, pass, passPlayers, REPS };  // bench/callgrind/events.js and bench/warmup.js
 } else if (process.argv[2]) {
   measure(process.argv[2]).then(console.log, (e) => { console.error(e); process.exit(1); });
 } else {
