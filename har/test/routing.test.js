@@ -54,6 +54,43 @@ test('8 players prepared and playing at once each get exactly their own events, 
   }
 });
 
+// The router finds a serial in a table by its value modulo the table's size, growing the table for
+// new serials, and falls back to a map for a serial whose slot a newer one took: players routed
+// across such a clash, among many others, with one route replaced, each get exactly their own.
+test('routes by serial: players whose serials share a slot, among 70 more, one route replaced',
+  async () => {
+  const { loadModule } = require('../../test/js/loader.js');
+  const m = loadModule();
+  const early = watch(kv.createPlayer());
+  early.setSource(pattern(1, 40));
+  // Engine players made and ended raw: the next serial is early's plus 4096, the largest table's
+  // size, so the two share a slot at every size.
+  for (let i = 0; i < 4095; i++) {
+    m._native_setup_audio(`spacer-${i}`);
+    m._release(`spacer-${i}`);
+  }
+  const late = watch(kv.createPlayer());
+  late.setSource(pattern(2, 40));
+  const idle = Array.from({ length: 70 }, () => kv.createPlayer());
+  idle.forEach((p) => p.setSource('script:200'));
+  const replaced = watch(kv.createPlayer());
+  replaced.setSource(pattern(9, 40));
+  await replaced.reset();
+  replaced.setSource(pattern(3, 40));
+  const playing = [early, late, replaced];
+  try {
+    await within(Promise.all(playing.map(async (p) => {
+      await p.prepare();
+      p.play();
+    })), 'every player prepared');
+    await until(() => playing.every((p) => p.events.length > 0 &&
+      p.events[p.events.length - 1][0] === 'completed'), 'every player completed');
+    playing.forEach((p, i) => assert.deepStrictEqual(p.events, expected(i + 1, 40), `player ${i}`));
+  } finally {
+    await Promise.all(playing.concat(idle).map((p) => p.release()));
+  }
+});
+
 test(`no crossover: ended while flooding, another prepared at once (${ROUNDS} rounds)`,
   async () => {
   const FLOOD = 7;
@@ -234,4 +271,36 @@ test('a worker that ends takes its players along: terminated mid-playback and mi
         if ('\${id}' === 'loop') post('playing');\`));
     console.log(JSON.stringify(report));`);
   countLines(JSON.parse(out)).forEach((line) => console.log(line));
+});
+
+// Every slot of every player starts on one shared empty list: adding, removing and emitting on one
+// player's slot must leave every other slot, of that player or another, as it was.
+test('listener lists: a player\'s callbacks stay its own and its slot\'s, however they come and go',
+  () => {
+  const { PlayerEvents } = require('../src/main/ets/PlayerEvents.ets');
+  const { EventSlot } = require('../src/main/ets/Events.ets');
+  const [a, b] = [new PlayerEvents(), new PlayerEvents()];
+  const calls = [];
+  const f = (v) => calls.push(`f ${v}`);
+  const g = (v) => calls.push(`g ${v}`);
+  const slots = [[EventSlot.INFO, 'info'], [EventSlot.SEEK_DONE, 'seekDone'],
+    [EventSlot.ERROR, 'error']];
+  // Each step, then the calls of an emit on each of slots, player by player.
+  const steps = [
+    ['nothing added', () => {}, []],
+    ['a adds f to info', () => a.add('info', f), ['f a info']],
+    ['b adds g to seekDone', () => b.add('seekDone', g), ['f a info', 'g b seekDone']],
+    ['a removes f', () => a.remove('info', f), ['g b seekDone']],
+    ['b removes every seekDone callback', () => b.remove('seekDone'), []],
+    ['a adds g to info again', () => a.add('info', g), ['g a info']],
+  ];
+  for (const [name, step, want] of steps) {
+    step();
+    calls.length = 0;
+    for (const [key, player] of [['a', a], ['b', b], ['fresh', new PlayerEvents()]]) {
+      for (const [slot, event] of slots) player.emit(slot, `${key} ${event}`);
+      assert.strictEqual(player.listened(EventSlot.ERROR), false, `${name}: ${key}`);
+    }
+    assert.deepStrictEqual(calls, want, name);
+  }
 });

@@ -55,6 +55,7 @@ declare -A guard=(
     [taken_id_given_again]="har/test/player.test.js:generated ids come back"
     [video_ids_reused]="har/test/player.test.js:generated ids come back"
     [unroute_keeps_route]="har/test/routing.test.js:no crossover"
+    [route_table_keeps_ended_route]="har/test/routing.test.js:no crossover"
     [batch_order_reversed]="test/js/events_delivery.test.js:each its own events in order, in both"
     [loop_end_overtakes_batch]="test/js/events_delivery.test.js:ended mid-flood"
     [error_hold_checked_per_batch]="test/js/events_routing.test.js:engine failed no longer keeps"
