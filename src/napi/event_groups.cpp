@@ -127,6 +127,9 @@ napi_value Texts(napi_env env, napi_value undefined, const CallbackContext *even
     return texts;
 }
 
+// The execute of a wait: the point is its completion, on the JS thread in a later turn of the loop.
+void NothingToDo(napi_env, void *) {}
+
 bool IsFunction(napi_env env, napi_value value) {
     napi_valuetype type = napi_undefined;
     return value != nullptr && napi_typeof(env, value, &type) == napi_ok && type == napi_function;
@@ -315,8 +318,8 @@ bool EventGroups::ResumeLater(EventChannel *channel) {
     }
     napi_value name = nullptr;
     napi_create_string_utf8(env_, "KavoriPlayerEventsLater", NAPI_AUTO_LENGTH, &name);
-    if (napi_create_async_work(
-            env_, nullptr, name, [](napi_env, void *) {}, Resume, this, &later_) != napi_ok) {
+    if (napi_create_async_work(env_, nullptr, name, NothingToDo, Resume, this, &later_) !=
+        napi_ok) {
         later_ = nullptr;
     } else if (napi_queue_async_work(env_, later_) != napi_ok) {
         napi_delete_async_work(env_, later_);
