@@ -105,7 +105,7 @@ void DeliverSlice(napi_env env, EventChannel &channel) {
 // Has the channel woken again for the rest of its batch once the loop has had its turn, holding
 // `wake` open until then (a replaced channel's release would otherwise close it with events left).
 // The JS thread needs no count in inFlight for that: the channel is freed on this thread only.
-// False when it cannot wait: `wake` is closing, or the environment has no timer to wait with.
+// False when it cannot wait: `wake` is closing, or the runtime queues no async work.
 bool WaitForLoop(EventChannel &channel) {
     if (channel.resumeHeld) return true;
     if (napi_acquire_threadsafe_function(channel.wake) != napi_ok) return false;

@@ -101,6 +101,35 @@ bool ReportPending(napi_env env) {
     return true;
 }
 
+// The texts of a group, one own slot per event (undefined without a text). Every slot is defined,
+// not set: a hole would be read through Array.prototype and Object.prototype, and setting an index
+// would run a setter an app put there, so a polluted prototype could add or swallow a text.
+napi_value Texts(napi_env env, napi_value undefined, const CallbackContext *events, size_t count) {
+    static constexpr char kIndexNames[kGroupEvents][3] = {
+        "0",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9",  "10", "11", "12",
+        "13", "14", "15", "16", "17", "18", "19", "20", "21", "22", "23", "24", "25",
+        "26", "27", "28", "29", "30", "31", "32", "33", "34", "35", "36", "37", "38",
+        "39", "40", "41", "42", "43", "44", "45", "46", "47", "48", "49", "50", "51",
+        "52", "53", "54", "55", "56", "57", "58", "59", "60", "61", "62", "63"};
+    static_assert(kGroupEvents == 64, "a name for each slot of a group");
+    constexpr auto kSlot =
+        static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable);
+    napi_property_descriptor slots[kGroupEvents];
+    for (size_t i = 0; i < count; ++i) {
+        napi_value text = undefined;
+        if (events[i].obj)
+            napi_create_string_utf8(env, events[i].obj.get(), NAPI_AUTO_LENGTH, &text);
+        slots[i] = {kIndexNames[i], nullptr, nullptr, nullptr, nullptr, text, kSlot, nullptr};
+    }
+    napi_value texts = nullptr;
+    napi_create_array_with_length(env, count, &texts);
+    napi_define_properties(env, texts, count, slots);
+    return texts;
+}
+
+// The execute of a wait: the point is its completion, on the JS thread in a later turn of the loop.
+void NothingToDo(napi_env, void *) {}
+
 bool IsFunction(napi_env env, napi_value value) {
     napi_valuetype type = napi_undefined;
     return value != nullptr && napi_typeof(env, value, &type) == napi_ok && type == napi_function;
@@ -155,17 +184,6 @@ void EventGroups::Make() {
     if (napi_open_handle_scope(env_, &scope) != napi_ok) return;
     napi_value global = nullptr;
     napi_get_global(env_, &global);
-    for (const char *name : {"setImmediate", "setTimeout"}) {
-        napi_value later = nullptr;
-        if (napi_get_named_property(env_, global, name, &later) != napi_ok) ClearPending(env_);
-        later_ = FunctionRef(env_, later);
-        if (later_ != nullptr) break;
-    }
-    napi_value resume = nullptr;
-    if (later_ != nullptr)
-        napi_create_function(env_, "resume", NAPI_AUTO_LENGTH, Resume, this, &resume);
-    resume_ = FunctionRef(env_, resume);
-
     napi_value source = nullptr;
     napi_value factory = nullptr;
     napi_value buffer = nullptr;
@@ -197,8 +215,6 @@ void EventGroups::DropRefs() {
     DeleteRef(env_, raw_);
     DeleteRef(env_, routed_);
     DeleteRef(env_, numbers_);
-    DeleteRef(env_, later_);
-    DeleteRef(env_, resume_);
     shared_ = nullptr;
 }
 
@@ -206,6 +222,9 @@ void EventGroups::Teardown(void *arg) {
     auto *groups = static_cast<EventGroups *>(arg);
     groups->DropRefs();
     groups->waiting_.clear();
+    groups->tornDown_ = true;
+    // A wait still queued ends as cancelled, or runs and finds nothing to resume.
+    if (groups->later_ != nullptr) napi_cancel_async_work(groups->env_, groups->later_);
     napi_set_instance_data(groups->env_, nullptr, nullptr, nullptr);
     groups->Release();
 }
@@ -240,15 +259,7 @@ size_t EventGroups::CallGroup(Shape shape, napi_value listener, const CallbackCo
     napi_get_undefined(env_, &receiver);
     napi_value argv[4] = {listener, nullptr, receiver, nullptr};
     napi_create_uint32(env_, static_cast<uint32_t>(count), &argv[1]);
-    if (anyText) {
-        napi_create_array_with_length(env_, count, &argv[2]);
-        for (size_t i = 0; i < count; ++i) {
-            if (!events[i].obj) continue;
-            napi_value text = nullptr;
-            napi_create_string_utf8(env_, events[i].obj.get(), NAPI_AUTO_LENGTH, &text);
-            napi_set_element(env_, argv[2], static_cast<uint32_t>(i), text);
-        }
-    }
+    if (anyText) argv[2] = Texts(env_, receiver, events, count);
     napi_get_boolean(env_, shape == Shape::kRoutedTextAlways, &argv[3]);
     napi_value group = nullptr;
     napi_get_reference_value(env_, routed ? routed_ : raw_, &group);
@@ -293,44 +304,49 @@ void EventGroups::ListenerSet() {
 }
 
 bool EventGroups::ResumeLater(EventChannel *channel) {
-    if (resume_ == nullptr) return false;
+    if (tornDown_) return false;
     try {
         waiting_.push_back(channel);
     } catch (const std::bad_alloc &) {
         return false;
     }
-    if (resumeQueued_) return true;
+    if (later_ != nullptr) return true;
     napi_handle_scope scope = nullptr;
     if (napi_open_handle_scope(env_, &scope) != napi_ok) {
         waiting_.pop_back();
         return false;
     }
-    napi_value global = nullptr;
-    napi_value later = nullptr;
-    napi_value resume = nullptr;
-    napi_get_global(env_, &global);
-    napi_get_reference_value(env_, later_, &later);
-    napi_get_reference_value(env_, resume_, &resume);
-    resumeQueued_ = napi_call_function(env_, global, later, 1, &resume, nullptr) == napi_ok;
-    if (!resumeQueued_) {
-        ClearPending(env_);
-        waiting_.pop_back();
+    napi_value name = nullptr;
+    napi_create_string_utf8(env_, "KavoriPlayerEventsLater", NAPI_AUTO_LENGTH, &name);
+    if (napi_create_async_work(env_, nullptr, name, NothingToDo, Resume, this, &later_) !=
+        napi_ok) {
+        later_ = nullptr;
+    } else if (napi_queue_async_work(env_, later_) != napi_ok) {
+        napi_delete_async_work(env_, later_);
+        later_ = nullptr;
     }
     napi_close_handle_scope(env_, scope);
-    return resumeQueued_;
+    if (later_ == nullptr) {
+        ClearPending(env_);
+        waiting_.pop_back();
+        return false;
+    }
+    ++users_;  // until Resume: the environment may end before the work is done
+    return true;
 }
 
 void EventGroups::Forget(EventChannel *channel) {
     waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), channel), waiting_.end());
 }
 
-napi_value EventGroups::Resume(napi_env env, napi_callback_info info) {
-    void *data = nullptr;
-    napi_get_cb_info(env, info, nullptr, nullptr, nullptr, &data);
+void EventGroups::Resume(napi_env env, napi_status status, void *data) {
     auto *groups = static_cast<EventGroups *>(data);
-    groups->resumeQueued_ = false;
+    napi_delete_async_work(env, groups->later_);
+    groups->later_ = nullptr;
     std::vector<EventChannel *> waiting;
     waiting.swap(groups->waiting_);
-    for (EventChannel *channel : waiting) resume_channel(*channel);
-    return nullptr;
+    if (status == napi_ok && !groups->tornDown_) {
+        for (EventChannel *channel : waiting) resume_channel(*channel);
+    }
+    groups->Release();
 }

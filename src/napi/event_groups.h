@@ -3,7 +3,9 @@
 // event, with the arguments a call per event would give and no receiver. Where the host's
 // napi_run_script gives no function (the device's does nothing), each event is one call as before.
 // Also the way a long batch lets its environment's loop run: a channel with events left waits for
-// the next turn of the loop (setImmediate, else setTimeout), then wakes itself again.
+// a later turn of the loop, then wakes itself again. The wait is an async work whose execute does
+// nothing: its completion comes back on the JS thread after timers and I/O have had their turn, and
+// no JS timer is involved, so whatever the app did to its own timers, the rest of a flood comes.
 //
 // Threads: everything here runs on its environment's JS thread. The state lives as long as the
 // environment (its instance data, given back by a cleanup hook) or a channel that still uses it.
@@ -56,20 +58,19 @@ class EventGroups {
     void DropRefs();
     size_t CallEach(Shape shape, napi_value listener, const CallbackContext *events, size_t count);
     size_t CallGroup(Shape shape, napi_value listener, const CallbackContext *events, size_t count);
-    static napi_value Resume(napi_env env, napi_callback_info info);
+    static void Resume(napi_env env, napi_status status, void *data);
     static void Teardown(void *arg);
 
     napi_env env_;
     int users_ = 1;           // the environment, until its cleanup hook, and each channel
     napi_ref raw_ = nullptr;  // the group functions; null where no script runs
     napi_ref routed_ = nullptr;
-    napi_ref numbers_ = nullptr;  // the Int32Array shared with them
-    int32_t *shared_ = nullptr;   // its elements: stop mark, where the group stopped, numbers
-    bool stop_ = false;           // the stop mark of calls one by one
-    napi_ref later_ = nullptr;    // setImmediate or setTimeout; null: none
-    napi_ref resume_ = nullptr;   // Resume, as a JS function
+    napi_ref numbers_ = nullptr;       // the Int32Array shared with them
+    int32_t *shared_ = nullptr;        // its elements: stop mark, where the group stopped, numbers
+    bool stop_ = false;                // the stop mark of calls one by one
+    napi_async_work later_ = nullptr;  // queued while channels wait, a user of its own until done
+    bool tornDown_ = false;            // the environment's cleanup hook has run
     std::vector<EventChannel *> waiting_;
-    bool resumeQueued_ = false;
 };
 
 // Wakes channel again, from Resume, for the rest of its batch (event_channel.cpp).

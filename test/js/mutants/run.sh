@@ -75,6 +75,10 @@ declare -A guard=(
     [protocol_list_app_set]="har/test/sources.test.js:the protocol list is the package's"
     [protocol_list_not_set]="har/test/sources.test.js:the protocol list is the package's"
     [claims_outlive_environment]="test/js/events_routing.test.js:an id claimed by one environment"
+    [flood_rest_on_app_timer]="test/js/events_delivery.test.js:whatever the app did to its timers"
+    [flood_slices_too_long]="test/js/events_delivery.test.js:at most 4,096 events per turn"
+    [failed_wait_keeps_hold]="test/js/events_delivery.test.js:cannot be waited for"
+    [group_texts_holey]="test/js/events_delivery.test.js:polluted prototype adds no argument"
 )
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -91,7 +95,7 @@ build() {
 # What the node guards load; a native guard's binary is built on its own, as a mutant of the module
 # may not link into it.
 js_targets=(kavoriplayer_audio_napi kavori_bench_events kavori_bench_floor kavori_test_host
-    kavori_no_script_napi)
+    kavori_no_script_napi kavori_no_async_work_napi)
 build "${js_targets[@]}" kavori_proxy_tests
 # Names given as arguments run only those patches.
 for patch in "$root"/test/js/mutants/*.patch; do
