@@ -67,7 +67,6 @@ declare -A guard=(
     [groups_shared_by_environments]="test/js/events_routing.test.js:routes nothing"
     [flood_not_sliced]="test/js/events_delivery.test.js:flood lets its thread"
     [owed_wake_up_dropped]="test/js/events_delivery.test.js:trickle follows"
-    [rest_not_kept_alive]="test/js/events_delivery.test.js:begun is delivered whole"
     [header_value_nul_taken]="har/test/sources.test.js:texts the module would cut"
     [header_name_colon_taken]="har/test/sources.test.js:texts the module would cut"
     [fd_url_takes_path]="har/test/sources.test.js:any other scheme is 401"
