@@ -8,6 +8,7 @@ const { execFileSync } = require('node:child_process');
 const path = require('node:path');
 const { ROWS, lineOf } = require('../../bench/lib/goals.js');
 const { passPlayers } = require('../../bench/routed.js');
+const { nodeCommand, childEnv } = require('./node_child.js');
 
 const row = (start) => {
   const found = ROWS.find((r) => r.figure.startsWith(start));
@@ -82,9 +83,11 @@ test('CPU rows are shown with the load they ran at, the bridge\'s as no goal', (
 
 test('every event subject, floors too, runs the same passes, and reports the events of each',
   () => {
-  const run = (subject, n) => execFileSync(process.execPath,
-    [path.join(__dirname, '../../bench/callgrind/events.js'), subject, String(n)],
-    { encoding: 'utf8', env: process.env }).trim();
+  // The suites' node, which under emulation is started through qemu.
+  const [node, ...first] = nodeCommand();
+  const run = (subject, n) => execFileSync(node,
+    [...first, path.join(__dirname, '../../bench/callgrind/events.js'), subject, String(n)],
+    { encoding: 'utf8', env: childEnv() }).trim();
   const road = run('package', 400);
   const [total, measured, passes] = road.split(' ').map(Number);
   assert.ok(passes >= 3, `at least two warm passes before the measured one: ${road}`);
