@@ -327,7 +327,8 @@ int MediaSource::open() {
     if (!fmt_) return AVERROR(ENOMEM);
     fmt_->interrupt_callback.callback = &MediaSource::interrupted;
     fmt_->interrupt_callback.opaque = this;
-    network_ = pipe_descriptor(url_) < 0 && !local_protocol(url_);
+    int fd = pipe_descriptor(url_);
+    network_ = fd < 0 && !local_protocol(url_);
     if (network_) {
         // A seek asks for its target (an MP3 by its bitrate) instead of reading the stream up to
         // it, which over a network may take as long as playing there.
@@ -353,7 +354,6 @@ int MediaSource::open() {
                !av_dict_get(options, "rw_timeout", nullptr, 0)) {
         av_dict_set_int(&options, "timeout", KVMP_FORMAT_DEFAULT_TIMEOUT_US, 0);
     }
-    int fd = pipe_descriptor(url_);
     if (fd < 0 && (fd = open_special_file(url_)) >= 0) owned_fd_ = fd;
     int err = fd >= 0 ? open_descriptor_input(fd) : open_url_input(&options);
     if (err >= 0) err = avformat_open_input(&fmt_, url_.c_str(), nullptr, &options);
